@@ -1,0 +1,112 @@
+#include <errno.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/console.h"
+#include "registry/wine_prefix.h"
+
+namespace tandor {
+
+namespace {
+
+// Streams are binary here: bytes pass unchanged, CR and 0x1A included.
+class FdInput : public InputStream {
+ public:
+  size_t Read(char* buffer, size_t capacity) override {
+    if (failed_) return 0;
+    for (;;) {
+      ssize_t count = read(STDIN_FILENO, buffer, capacity);
+      if (count >= 0) return static_cast<size_t>(count);
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return 0;
+    }
+  }
+  bool failed() const override { return failed_; }
+
+ private:
+  bool failed_ = false;
+};
+
+class FdOutput : public OutputStream {
+ public:
+  void Write(std::string_view bytes) override {
+    if (bytes.size() > kCapacity - used_) {
+      Flush();
+      if (bytes.size() >= kCapacity) {
+        WriteAll(bytes.data(), bytes.size());
+        return;
+      }
+    }
+    std::copy(bytes.begin(), bytes.end(), buffer_.get() + used_);
+    used_ += bytes.size();
+  }
+
+  void Flush() override {
+    WriteAll(buffer_.get(), used_);
+    used_ = 0;
+  }
+
+  bool failed() const override { return failed_; }
+
+ private:
+  static constexpr size_t kCapacity = 128 * 1024;
+
+  void WriteAll(const char* data, size_t size) {
+    while (size > 0 && !failed_) {
+      ssize_t count = write(STDOUT_FILENO, data, size);
+      if (count < 0) {
+        if (errno == EINTR) continue;
+        failed_ = true;
+        return;
+      }
+      data += count;
+      size -= static_cast<size_t>(count);
+    }
+  }
+
+  std::unique_ptr<char[]> buffer_{new char[kCapacity]};
+  size_t used_ = 0;
+  bool failed_ = false;
+};
+
+class PosixConsole : public Console {
+ public:
+  PosixConsole(int argc, char** argv) : arguments_(argv + (argc > 0 ? 1 : 0), argv + argc) {
+    // A reader that went away is a failed write, reported through the exit
+    // status rather than by a signal that ends the run mid-output.
+    signal(SIGPIPE, SIG_IGN);
+  }
+
+  const std::vector<std::string>& Arguments() override { return arguments_; }
+
+  std::string CurrentDirectory() override {
+    std::string directory(256, '\0');
+    while (getcwd(directory.data(), directory.size()) == nullptr) {
+      if (errno != ERANGE) return {};
+      directory.resize(directory.size() * 2);
+    }
+    directory.resize(directory.find('\0'));
+    return DosDirectoryOf(directory, WinePrefixDirectory());
+  }
+
+  InputStream& Input() override { return input_; }
+  OutputStream& Output() override { return output_; }
+
+ private:
+  std::vector<std::string> arguments_;
+  FdInput input_;
+  FdOutput output_;
+};
+
+}  // namespace
+
+std::unique_ptr<Console> CreateConsole(int argc, char** argv) {
+  return std::make_unique<PosixConsole>(argc, argv);
+}
+
+}  // namespace tandor

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "cli/console.h"
+#include "registry/registry_service.h"
+
+namespace tandor {
+
+// Hands the run to one mode by the shape of the command line, or shows the
+// usage screen. Gives the exit status the process ends with.
+int Dispatch(Console& console, RegistryService& registry);
+
+// Writes the usage screen; gives its status.
+int ShowUsage(OutputStream& output);
+
+}  // namespace tandor

@@ -1,0 +1,54 @@
+#include "registry/registry_text.h"
+
+#include <cstring>
+
+#include "registry/registry_path.h"
+
+namespace tandor {
+
+namespace {
+
+bool OpenValueKey(RegistryService& registry, std::string_view path,
+                  RegistryAccess access, RegistryKey* key,
+                  std::string* value_name) {
+  if (path.size() > kMaxRegistryPathLength) return false;
+  RegistryPath parts = SplitRegistryPath(path);
+  std::optional<uint32_t> root = FindRootKey(parts.root_name);
+  if (!root) return false;
+  *value_name = std::move(parts.value_name);
+  return registry.Open(*root, parts.sub_key, access, key);
+}
+
+}  // namespace
+
+std::string ReadRegistryText(RegistryService& registry, std::string_view path) {
+  RegistryKey raw_key;
+  std::string value_name;
+  if (!OpenValueKey(registry, path, RegistryAccess::kRead, &raw_key, &value_name))
+    return {};
+  OpenedKey key(registry, raw_key);
+
+  uint32_t type = 0;
+  uint32_t size = 0;
+  if (!registry.Query(key.get(), value_name, &type, nullptr, &size)) return {};
+  if (size >= kMaxRegistryValueSize) return {};
+  // The second query gets exactly the size the first reported, so a value
+  // that grew in between fails rather than being cut.
+  char data[kMaxRegistryValueSize];
+  if (!registry.Query(key.get(), value_name, &type, data, &size)) return {};
+  if (type != kRegSz) return {};
+  // Data stored without a terminating zero ends at the reported size.
+  return std::string(data, strnlen(data, size));
+}
+
+int WriteRegistryText(RegistryService& registry, std::string_view path,
+                      std::string_view text) {
+  RegistryKey raw_key;
+  std::string value_name;
+  if (!OpenValueKey(registry, path, RegistryAccess::kWrite, &raw_key, &value_name))
+    return 1;
+  OpenedKey key(registry, raw_key);
+  return registry.SetString(key.get(), value_name, text) ? 0 : 1;
+}
+
+}  // namespace tandor
