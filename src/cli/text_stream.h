@@ -1,0 +1,90 @@
+// Windows text streams over raw byte channels: the newline and Ctrl-Z rules
+// of console programs, kept apart from the handles so that they are built and
+// tested on every platform. console-win32.cc supplies the channels.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "cli/console.h"
+
+namespace tandor {
+
+// The raw bytes of standard input.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `capacity` (> 0) bytes. Gives the count; 0 when this read
+  // found nothing: end of a file or pipe, an empty read of a device, or a
+  // failure (see failed()).
+  virtual size_t ReadSome(char* buffer, size_t capacity) = 0;
+  // True once a read has failed for a reason other than end of input.
+  virtual bool failed() const = 0;
+};
+
+// The raw destination of standard output.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all `size` bytes. Gives false if any could not be written.
+  virtual bool WriteAll(const char* data, size_t size) = 0;
+};
+
+// Where a stream leads: a device (console, terminal, NUL) or a file or pipe.
+enum class StreamKind { kDevice, kFileOrPipe };
+
+// Standard input as a text stream: CR LF arrives as '\n' (also when the two
+// bytes come in different reads); a CR not followed by LF stays, also as the
+// last byte. Byte 0x1A ends the input from a file or pipe, and nothing after
+// it is read; on a device it ends the current read only, dropping the rest
+// of what that read gave. Read() gives 0 at the end of the input, and on a
+// device also for a read that ends before any byte.
+class TextInputStream : public InputStream {
+ public:
+  TextInputStream(ByteSource& source, StreamKind kind, size_t block_size);
+
+  size_t Read(char* buffer, size_t capacity) override;
+  bool failed() const override { return source_.failed(); }
+
+ private:
+  size_t Translate(char* out, size_t capacity);
+  void Fill();
+
+  ByteSource& source_;
+  const bool device_;
+  const size_t block_size_;
+  std::unique_ptr<char[]> raw_;
+  size_t begin_ = 0;  // raw bytes not yet translated: [begin_, end_)
+  size_t end_ = 0;
+  bool ended_ = false;           // nothing more is read from the source
+  bool read_ends_here_ = false;  // a device read stopped at 0x1A or was empty
+};
+
+// Standard output as a text stream: every '\n' goes out as CR LF and every
+// other byte, CR included, as it is (so CR LF in a text becomes CR CR LF).
+// To a device each Write is delivered at once; to a file or pipe output is
+// held in blocks of `block_size` until full or flushed. After a failed write
+// everything later is dropped.
+class TextOutputStream : public OutputStream {
+ public:
+  TextOutputStream(ByteSink& sink, StreamKind kind, size_t block_size);
+  ~TextOutputStream() override;  // flushes
+
+  void Write(std::string_view bytes) override;
+  void Flush() override;
+  bool failed() const override { return failed_; }
+
+ private:
+  void Append(std::string_view bytes);
+  void Deliver(const char* data, size_t size);
+
+  ByteSink& sink_;
+  const bool device_;
+  const size_t block_size_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace tandor
