@@ -4,6 +4,9 @@
 // runs it under Wine, because `wine prog args` re-quotes its arguments and
 // so cannot give a program an exact command line.
 //
+// tandor_launch.exe @FILE does the same with the bytes of FILE as the command
+// line: a long one would not fit this process's own command line in hex.
+//
 // Exit codes of its own, on stderr with a message: 120 bad argument,
 // 121 the process could not be started.
 #include <windows.h>
@@ -33,6 +36,22 @@ bool DecodeHex(const char* hex, std::string* bytes) {
   return true;
 }
 
+bool ReadWholeFile(const char* path, std::string* bytes) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  char block[4096];
+  for (size_t count; (count = std::fread(block, 1, sizeof block, file)) > 0;)
+    bytes->append(block, count);
+  bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+bool CommandLineFrom(const char* argument, std::string* command_line) {
+  if (argument[0] == '@') return ReadWholeFile(argument + 1, command_line);
+  return DecodeHex(argument, command_line);
+}
+
 // The child gets our standard handles; they must be inheritable for that,
 // which the handles Wine makes from Unix descriptors need not be.
 HANDLE InheritableStdHandle(DWORD which) {
@@ -48,9 +67,9 @@ HANDLE InheritableStdHandle(DWORD which) {
 // the C runtime's argv serves here.
 int main(int argc, char** argv) {
   std::string command_line;
-  if (argc != 2 || !DecodeHex(argv[1], &command_line) ||
+  if (argc != 2 || !CommandLineFrom(argv[1], &command_line) ||
       command_line.find('\0') != std::string::npos) {
-    std::fputs("usage: tandor_launch HEX-ENCODED-COMMAND-LINE\n", stderr);
+    std::fputs("usage: tandor_launch HEX-ENCODED-COMMAND-LINE | @FILE\n", stderr);
     return kStatusBadArgument;
   }
 
