@@ -92,6 +92,23 @@ INSTANTIATE_TEST_SUITE_P(CtrlZ, FileInputTest, testing::Values(
     FileInputCase{{"a\r", "\x1a\n"}, "a\r"},
     FileInputCase{{"a\x1a\x1a", "b"}, "a"}));
 
+// Bulk scanning works 16 bytes at a time: every position of a line end and
+// of 0x1A within and across such blocks gives the same text.
+TEST(TextInputStreamTest, LineEndAndCtrlZAtEveryPosition) {
+  for (size_t at = 0; at < 40; ++at) {
+    std::string before(at, 'x');
+    std::string after(40 - at, 'y');
+    for (size_t capacity : {1, 17, 4096}) {
+      ScriptedSource crlf({before + "\r\n" + after + "\r"}, false);
+      TextInputStream lines(crlf, StreamKind::kFileOrPipe, 4096);
+      EXPECT_EQ(Joined(ReadResults(lines, capacity, 100)), before + "\n" + after + "\r");
+      ScriptedSource ctrl_z({before + "\x1a" + after}, false);
+      TextInputStream ended(ctrl_z, StreamKind::kFileOrPipe, 4096);
+      EXPECT_EQ(Joined(ReadResults(ended, capacity, 100)), before);
+    }
+  }
+}
+
 TEST(TextInputStreamTest, ReadsNothingAfterCtrlZFromAFile) {
   ScriptedSource source({"ab\x1a", "cd", "ef"}, false);
   TextInputStream input(source, StreamKind::kFileOrPipe, 4096);
@@ -175,6 +192,20 @@ INSTANTIATE_TEST_SUITE_P(Newlines, OutputTest, testing::Values(
     OutputCase{{std::string("\0\n\x1a", 3)}, std::string("\0\r\n\x1a", 4)},
     OutputCase{{"long line without end", "\nz"}, "long line without end\r\nz"}));
 
+TEST(TextOutputStreamTest, NewlineAtEveryPosition) {
+  for (size_t at = 0; at < 40; ++at) {
+    for (size_t block : {19, 4096}) {
+      RecordingSink sink;
+      {
+        TextOutputStream output(sink, StreamKind::kFileOrPipe, block);
+        output.Write(std::string(at, 'x') + "\n" + std::string(40 - at, 'y') + "\n");
+      }
+      EXPECT_EQ(Joined(sink.deliveries),
+                std::string(at, 'x') + "\r\n" + std::string(40 - at, 'y') + "\r\n");
+    }
+  }
+}
+
 TEST(TextOutputStreamTest, DeviceGetsEachWriteAtOnce) {
   RecordingSink sink;
   TextOutputStream output(sink, StreamKind::kDevice, 4096);
@@ -184,16 +215,16 @@ TEST(TextOutputStreamTest, DeviceGetsEachWriteAtOnce) {
   EXPECT_EQ(sink.deliveries, (std::vector<std::string>{"Name: ", "a\r\nb"}));
 }
 
-TEST(TextOutputStreamTest, FileGetsBlocksUntilFlushed) {
+TEST(TextOutputStreamTest, FileGetsFullBlocksUntilFlushed) {
   RecordingSink sink;
   TextOutputStream output(sink, StreamKind::kFileOrPipe, 8);
   output.Write("abc\n");
   EXPECT_TRUE(sink.deliveries.empty());
-  output.Write("defg");
-  EXPECT_EQ(sink.deliveries, std::vector<std::string>{"abc\r\n"});
-  output.Write("0123456789");
+  output.Write("defg\n0123456789");
+  ASSERT_FALSE(sink.deliveries.empty());
+  for (const std::string& block : sink.deliveries) EXPECT_GE(block.size(), 7u) << block;
   output.Flush();
-  EXPECT_EQ(sink.deliveries, (std::vector<std::string>{"abc\r\n", "defg", "0123456789"}));
+  EXPECT_EQ(Joined(sink.deliveries), "abc\r\ndefg\r\n0123456789");
 }
 
 TEST(TextOutputStreamTest, FailedWriteDropsTheRest) {

@@ -3,11 +3,54 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tandor {
 
 namespace {
 
 constexpr char kCtrlZ = '\x1a';
+
+// Some C runtimes (Wine's msvcrt among them) search byte by byte in memchr
+// and spend longer on the call than on a short copy in memcpy; a filtered
+// stream makes millions of both. These two keep to SSE2, which every x86-64
+// has, and fall back to plain loops elsewhere.
+
+// The first `byte` in [begin, end), or null.
+const char* FindByte(const char* begin, const char* end, char byte) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(byte);
+  for (; end - begin >= 16; begin += 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
+    unsigned matches = _mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted));
+    if (matches != 0) return begin + __builtin_ctz(matches);
+  }
+#endif
+  for (; begin < end; ++begin) {
+    if (*begin == byte) return begin;
+  }
+  return nullptr;
+}
+
+// Copies `from[0, size)` to `to` up to the first `stop` byte, which is not
+// copied. Gives the count copied: `size` when no `stop` occurs. Writes
+// nothing at or past `to + size`.
+size_t CopyUntil(const char* from, size_t size, char* to, char stop) {
+  size_t done = 0;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(stop);
+  for (; size - done >= 16; done += 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + done));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + done), block);
+    unsigned matches = _mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted));
+    if (matches != 0) return done + __builtin_ctz(matches);
+  }
+#endif
+  for (; done < size && from[done] != stop; ++done) to[done] = from[done];
+  return done;
+}
 
 }  // namespace
 
@@ -40,13 +83,10 @@ size_t TextInputStream::Translate(char* out, size_t capacity) {
   char* const limit = out + capacity;
   while (next < limit && begin_ < end_) {
     size_t span = std::min<size_t>(limit - next, end_ - begin_);
-    const char* start = raw_.get() + begin_;
-    const void* cr = std::memchr(start, '\r', span);
-    size_t plain = cr ? static_cast<const char*>(cr) - start : span;
-    std::memcpy(next, start, plain);
+    size_t plain = CopyUntil(raw_.get() + begin_, span, next, '\r');
     next += plain;
     begin_ += plain;
-    if (!cr) continue;
+    if (plain == span) continue;
     bool last = begin_ + 1 == end_;
     if (last && !ended_ && !read_ends_here_) break;
     bool crlf = !last && raw_[begin_ + 1] == '\n';
@@ -63,8 +103,8 @@ void TextInputStream::Fill() {
   begin_ = 0;
   end_ = kept;
   size_t count = source_.ReadSome(raw_.get() + kept, block_size_ - kept);
-  const void* ctrl_z = std::memchr(raw_.get() + kept, kCtrlZ, count);
-  end_ = ctrl_z ? static_cast<const char*>(ctrl_z) - raw_.get() : kept + count;
+  const char* ctrl_z = FindByte(raw_.get() + kept, raw_.get() + kept + count, kCtrlZ);
+  end_ = ctrl_z ? ctrl_z - raw_.get() : kept + count;
   bool read_ended = ctrl_z != nullptr || count == 0;
   if (!read_ended) return;
   if (device_ && !source_.failed()) {
@@ -84,11 +124,16 @@ TextOutputStream::~TextOutputStream() { Flush(); }
 
 void TextOutputStream::Write(std::string_view bytes) {
   while (!bytes.empty() && !failed_) {
-    const void* newline = std::memchr(bytes.data(), '\n', bytes.size());
-    size_t plain = newline ? static_cast<const char*>(newline) - bytes.data() : bytes.size();
-    Append(bytes.substr(0, plain));
-    if (newline) Append("\r\n");
-    bytes.remove_prefix(newline ? plain + 1 : plain);
+    if (block_size_ - used_ < 2) Flush();
+    // Leaves room for the CR LF of a newline that ends the copied part.
+    size_t take = std::min(bytes.size(), block_size_ - used_ - 1);
+    size_t plain = CopyUntil(bytes.data(), take, buffer_.get() + used_, '\n');
+    used_ += plain;
+    bytes.remove_prefix(plain);
+    if (plain == take) continue;
+    buffer_[used_++] = '\r';
+    buffer_[used_++] = '\n';
+    bytes.remove_prefix(1);
   }
   if (device_) Flush();
 }
@@ -96,19 +141,6 @@ void TextOutputStream::Write(std::string_view bytes) {
 void TextOutputStream::Flush() {
   Deliver(buffer_.get(), used_);
   used_ = 0;
-}
-
-void TextOutputStream::Append(std::string_view bytes) {
-  if (bytes.size() > block_size_ - used_) {
-    Flush();
-    // A piece of a block or more goes out directly, without copying.
-    if (bytes.size() >= block_size_) {
-      Deliver(bytes.data(), bytes.size());
-      return;
-    }
-  }
-  std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
-  used_ += bytes.size();
 }
 
 void TextOutputStream::Deliver(const char* data, size_t size) {

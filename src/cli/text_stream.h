@@ -76,7 +76,6 @@ class TextOutputStream : public OutputStream {
   bool failed() const override { return failed_; }
 
  private:
-  void Append(std::string_view bytes);
   void Deliver(const char* data, size_t size);
 
   ByteSink& sink_;
