@@ -1,12 +1,71 @@
 #include "modes/replace_all.h"
 
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tandor {
 
+namespace {
+
+// True if `search`, at least two bytes long, starts at `at`. Compared inline:
+// a library call here would spill the vector registers of the caller's loop.
+inline bool OccursAt(const char* at, std::string_view search) {
+  size_t i = 0;
+  while (i < search.size() && at[i] == search[i]) ++i;
+  return i == search.size();
+}
+
+#if defined(__SSE2__)
+// Bit i set where `text[i]` is `first` and `text[i + distance]` is `last`,
+// for the 16 starts at `text`.
+inline unsigned CandidateMask(const char* text, size_t distance, __m128i first, __m128i last) {
+  __m128i firsts = _mm_cmpeq_epi8(first, _mm_loadu_si128(reinterpret_cast<const __m128i*>(text)));
+  __m128i lasts =
+      _mm_cmpeq_epi8(last, _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + distance)));
+  return _mm_movemask_epi8(_mm_and_si128(firsts, lasts));
+}
+#endif
+
+// FindOccurrence for a `search` of at least two bytes that fits in `text`
+// from `from` on.
+size_t FindLong(std::string_view text, std::string_view search, size_t from) {
+  const size_t last = search.size() - 1;
+  const size_t end = text.size() - last;  // one past the last possible start
+  const char* data = text.data();
+  size_t start = from;
+#if defined(__SSE2__)
+  // 32 starts per step; only where the first and the last byte match are the
+  // others compared.
+  const __m128i first_byte = _mm_set1_epi8(search.front());
+  const __m128i last_byte = _mm_set1_epi8(search.back());
+  for (; start + 32 <= end; start += 32) {
+    uint32_t candidates = CandidateMask(data + start, last, first_byte, last_byte) |
+                          CandidateMask(data + start + 16, last, first_byte, last_byte) << 16;
+    for (; candidates != 0; candidates &= candidates - 1) {
+      size_t candidate = start + __builtin_ctz(candidates);
+      if (OccursAt(data + candidate, search)) return candidate;
+    }
+  }
+#endif
+  for (; start < end; ++start) {
+    if (data[start] == search.front() && OccursAt(data + start, search)) return start;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
 size_t FindOccurrence(std::string_view text, std::string_view search, size_t from) {
-  if (search.empty() || from > text.size()) return std::string_view::npos;
-  return text.find(search, from);
+  if (search.empty() || from > text.size() || search.size() > text.size() - from) {
+    return std::string_view::npos;
+  }
+  if (search.size() > 1) return FindLong(text, search, from);
+  const void* hit = memchr(text.data() + from, search[0], text.size() - from);
+  return hit ? static_cast<const char*>(hit) - text.data() : std::string_view::npos;
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view search,
