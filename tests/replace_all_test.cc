@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace tandor {
 namespace {
 
@@ -29,6 +31,26 @@ TEST(ReplaceAllTest, LeftmostNonOverlappingNeverRescanned) {
     bool found = !c.found;
     EXPECT_EQ(ReplaceAll(c.text, c.search, c.replace, &found), c.expected) << c.text;
     EXPECT_EQ(found, c.found) << c.text;
+  }
+}
+
+// Two-letter texts are dense in near misses; their lengths take the search
+// through its 32-byte steps and its byte-wise end, from every start.
+TEST(FindOccurrenceTest, AgreesWithPlainSearch) {
+  std::mt19937 random(11);
+  auto pick = [&random](size_t bound) { return std::uniform_int_distribution<size_t>(0, bound)(random); };
+  auto random_text = [&](size_t length) {
+    std::string text(length, 'a');
+    for (char& c : text) c = "ab"[pick(1)];
+    return text;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string search = random_text(1 + pick(pick(1) ? 4 : 40));
+    std::string text = random_text(pick(200));
+    if (pick(1)) text.insert(pick(text.size()), search);
+    size_t from = pick(text.size() + 1);
+    ASSERT_EQ(FindOccurrence(text, search, from), std::string_view(text).find(search, from))
+        << text << " / " << search << " from " << from;
   }
 }
 

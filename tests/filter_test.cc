@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "cli/exit_status.h"
+#include "fakes.h"
+#include "filter_model.h"
+#include "modes/filter.h"
+#include "modes/modes.h"
+
+namespace tandor {
+namespace {
+
+using namespace std::string_literals;
+
+struct FilterRun {
+  std::string output;
+  int status;
+};
+
+FilterRun Filter(const std::string& input, std::string_view search, std::string_view replace,
+                 size_t read_chunk, size_t block_size) {
+  StringInput in(input, read_chunk);
+  StringOutput out;
+  int status = FilterStreamInBlocks(search, replace, in, out, block_size);
+  return {out.text, status};
+}
+
+struct FilterCase {
+  std::string input, search, replace, output;
+  int status;
+};
+
+// Each case runs with reads and blocks from 1 byte up, so that occurrences
+// and line ends fall on every kind of boundary.
+TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
+  const FilterCase cases[] = {
+      {"pass XX\n", "pass XX", "pass 1.1", "pass 1.1\n", kStatusSuccess},
+      {"a X b X c", "X", "Y", "a Y b Y c\n", kStatusSuccess},
+      {"aaaa\naaa\n", "aa", "b", "bb\nba\n", kStatusSuccess},
+      {"aa", "a", "aa", "aaaa\n", kStatusSuccess},  // the replacement is not searched again
+      {"abababc", "ababc", "X", "abX\n", kStatusSuccess},
+      {"ppass XX pass X", "pass XX", "-", "p- pass X\n", kStatusSuccess},
+      {"abc", "c", "XYZ", "abXYZ\n", kStatusSuccess},
+      {"a-b\n", "-", "\n", "a\nb\n", kStatusSuccess},
+      {"xx\n\nx", "x", "", "\n\n\n", kStatusSuccess},
+      {"Pass XX\n", "pass XX", "y", "Pass XX\n", kStatusNotDone},
+      {"\n\n", "a", "b", "\n\n", kStatusNotDone},
+      {"", "a", "b", "", kStatusNotDone},
+      {"abc\n", "", "y", "abc\n", kStatusNotDone},
+      {"ab\ncd", "b\nc", "y", "ab\ncd\n", kStatusNotDone},  // a line end is never matched
+      {"a\nb", "\n", "y", "a\nb\n", kStatusNotDone},
+      {"x\0y\r\n%s\x1a\r"s, "\0y\r"s, "%d", "x%d\n%s\x1a\r\n", kStatusSuccess},
+  };
+  for (const FilterCase& c : cases) {
+    for (size_t chunk : {1, 2, 3, 4096}) {
+      for (size_t block : {1, 2, 5, 4096}) {
+        FilterRun run = Filter(c.input, c.search, c.replace, chunk, block);
+        EXPECT_EQ(run.output, c.output) << c.input << " chunk " << chunk << " block " << block;
+        EXPECT_EQ(run.status, c.status) << c.input << " chunk " << chunk << " block " << block;
+      }
+    }
+  }
+}
+
+// Random texts over few bytes, rich in line ends, CRs, NULs and prefixes of
+// the search text, against the line-by-line model.
+TEST(FilterTest, AgreesWithLineByLineModel) {
+  std::mt19937 random(20240607);
+  auto pick = [&random](size_t bound) { return std::uniform_int_distribution<size_t>(0, bound)(random); };
+  const std::string alphabet = "ab\n\r\0"s;
+  auto random_text = [&](size_t max_length) {
+    std::string text(pick(max_length), ' ');
+    for (char& c : text) c = alphabet[pick(alphabet.size() - 1)];
+    return text;
+  };
+  for (int i = 0; i < 3000; ++i) {
+    std::string search = random_text(5);
+    std::string replace = random_text(4);
+    std::string input;
+    while (input.size() < pick(400)) {
+      input += pick(2) == 0 ? search.substr(0, pick(search.size())) : random_text(6);
+    }
+    bool found;
+    std::string expected = ModelFilter(input, search, replace, &found);
+    FilterRun run = Filter(input, search, replace, 1 + pick(50), 1 + pick(40));
+    ASSERT_EQ(run.output, expected) << "case " << i;
+    ASSERT_EQ(run.status, found ? kStatusSuccess : kStatusNotDone) << "case " << i;
+  }
+}
+
+// The production block size, with occurrences straddling its block ends and
+// one line far longer than a block.
+TEST(FilterTest, LongLinesAcrossProductionBlocks) {
+  std::string input;
+  while (input.size() < 300 * 1024) input += "ab pass XX pass X";
+  for (int i = 0; input.size() < 3 * 256 * 1024; ++i) input += i % 97 == 0 ? "\n" : "ab pass XX pass X";
+  bool found;
+  std::string expected = ModelFilter(input, "pass XX", "pass 1.1", &found);
+  for (size_t chunk : {1000, 100 * 1000, 1000 * 1000}) {
+    StringInput in(input, chunk);
+    StringOutput out;
+    EXPECT_EQ(FilterStream("pass XX", "pass 1.1", in, out), kStatusSuccess);
+    EXPECT_TRUE(out.text == expected) << "chunk " << chunk;
+  }
+}
+
+}  // namespace
+}  // namespace tandor
