@@ -1,0 +1,241 @@
+#include "registry/wine_registry_file.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "registry/wine_registry_lines.h"
+#include "registry/wine_text.h"
+
+namespace tandor {
+
+namespace {
+
+enum class Relation { kUnrelated, kSame, kAncestor, kDescendant };
+
+Relation Relate(const std::vector<std::u16string_view>& section, const WineKeyPath& key) {
+  size_t common = std::min(section.size(), key.size());
+  for (size_t i = 0; i < common; ++i) {
+    if (!EqualFolded(section[i], key[i])) return Relation::kUnrelated;
+  }
+  if (section.size() == key.size()) return Relation::kSame;
+  return section.size() < key.size() ? Relation::kAncestor : Relation::kDescendant;
+}
+
+// What one walk over a whole file learns about one key.
+struct KeyScan {
+  bool loadable = false;
+  bool link = false;         // the key or one above it is a symbolic link
+  bool implied = false;      // a deeper section names the key
+  bool open_at_end = false;  // the file ends inside a hex value
+  std::vector<TextSpan> sections;
+  WineKeyPath spelling;      // the key's elements as the first deeper section spells them
+  std::string_view newline;  // the header line's line end
+};
+
+void NoteSection(const ItemWalker& walker, const Item& item, const WineKeyPath& path,
+                 std::string_view file, Relation* current, KeyScan* scan) {
+  if (*current == Relation::kSame) scan->sections.back().end = item.begin;
+  bool decoded = item.kind == ItemKind::kSection && walker.section_decoded();
+  *current = decoded ? Relate(walker.section_path(), path) : Relation::kUnrelated;
+  if (*current == Relation::kSame) scan->sections.push_back({item.end, file.size()});
+  if (*current == Relation::kDescendant && !scan->implied) {
+    scan->implied = true;
+    const auto& elements = walker.section_path();
+    scan->spelling.assign(elements.begin(), elements.begin() + path.size());
+  }
+}
+
+KeyScan ScanForKey(std::string_view file, const WineKeyPath& path) {
+  KeyScan scan;
+  std::optional<Line> header = LoadableHeader(file);
+  if (!header) return scan;
+  scan.newline = header->end - header->content_end == 2 ? "\r\n" : "\n";
+  ItemWalker walker(file, header->end, file.size(), /*in_key=*/false);
+  walker.FocusOn(&path);
+  Relation current = Relation::kUnrelated;
+  Item item;
+  while (walker.Next(&item)) {
+    if (item.kind == ItemKind::kSection || item.kind == ItemKind::kBadSection) {
+      NoteSection(walker, item, path, file, &current, &scan);
+    } else if (item.kind == ItemKind::kOption && walker.option_is_link() &&
+               (current == Relation::kSame || current == Relation::kAncestor)) {
+      scan.link = true;
+    }
+  }
+  scan.loadable = !walker.stopped();
+  scan.open_at_end = walker.value_open_at_end();
+  return scan;
+}
+
+bool KeyExists(const KeyScan& scan, const WineKeyPath& path) {
+  return scan.loadable && !scan.link && (path.empty() || scan.implied || !scan.sections.empty());
+}
+
+// Where the key's value lines stand, for an edit.
+struct KeyLines {
+  std::optional<Item> value;  // the last line of the value to set
+  size_t insert_at = 0;       // after the last value or option of the last section
+};
+
+// Walks the key's sections; false when one holds a line Wine would refuse
+// or skip, since an edit next to it could not be made with certainty.
+bool ReadKeyLines(std::string_view file, const KeyScan& scan, std::u16string_view name,
+                  KeyLines* lines) {
+  for (const TextSpan& span : scan.sections) {
+    ItemWalker walker(file, span.begin, span.end, /*in_key=*/true);
+    lines->insert_at = span.begin;
+    Item item;
+    while (walker.Next(&item)) {
+      if (item.kind == ItemKind::kBadValue || item.kind == ItemKind::kIgnored) return false;
+      if (item.kind == ItemKind::kBlank) continue;
+      lines->insert_at = item.end;
+      if (item.kind != ItemKind::kValue) continue;
+      if (!DecodeValue(file, item)) return false;
+      if (EqualFolded(walker.value_name(), name)) lines->value = item;
+    }
+  }
+  return true;
+}
+
+void AppendValueLine(std::u16string_view name, std::u16string_view text, std::string* out) {
+  if (name.empty()) {
+    out->push_back('@');
+  } else {
+    out->push_back('"');
+    AppendWineString(name, "\"", out);
+    out->push_back('"');
+  }
+  out->append("=\"");
+  AppendWineString(text, "\"", out);
+  out->push_back('"');
+}
+
+// A section header as Wine writes one: path, Unix seconds, FILETIME.
+void AppendSectionHeader(const WineKeyPath& spelling, WineTime now, std::string_view newline,
+                         std::string* out) {
+  out->push_back('[');
+  for (size_t i = 0; i < spelling.size(); ++i) {
+    if (i > 0) out->append("\\\\");
+    AppendWineString(spelling[i], "[]", out);
+  }
+  constexpr uint64_t kTicksPerSecond = 10000000;
+  constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000;
+  uint64_t ticks = static_cast<uint64_t>(now.unix_seconds) * kTicksPerSecond +
+                   now.nanoseconds / 100 + kTicksFrom1601To1970;
+  char stamp[64];
+  snprintf(stamp, sizeof stamp, "] %u", static_cast<unsigned>(now.unix_seconds));
+  out->append(stamp).append(newline);
+  snprintf(stamp, sizeof stamp, "#time=%x%08x", static_cast<unsigned>(ticks >> 32),
+           static_cast<unsigned>(ticks));
+  out->append(stamp).append(newline);
+}
+
+// `file` with `insertion` placed at `pos`, as whole lines.
+std::string InsertLines(std::string_view file, size_t pos, std::string_view insertion,
+                        std::string_view newline) {
+  std::string out(file.substr(0, pos));
+  // A last line without a line end gets one before anything follows it.
+  if (pos == file.size() && !file.empty() && file.back() != '\n') out.append(newline);
+  out.append(insertion);
+  out.append(file.substr(pos));
+  return out;
+}
+
+}  // namespace
+
+bool ParseWineKeyPath(std::string_view sub_key, WineKeyPath* path) {
+  std::u16string units;
+  if (!DecodeUtf8(sub_key, Surrogates::kAccept, &units)) return false;
+  // RegOpenKeyEx refuses a sub-key that starts with a backslash.
+  if (!units.empty() && units[0] == u'\\') return false;
+  path->clear();
+  std::u16string_view rest = units;
+  while (!rest.empty()) {
+    size_t separator = rest.find(u'\\');
+    std::u16string_view element = rest.substr(0, separator);
+    if (element.size() > kMaxKeyNameUnits) return false;
+    if (!element.empty()) path->emplace_back(element);
+    rest.remove_prefix(separator == rest.npos ? rest.size() : separator + 1);
+  }
+  return true;
+}
+
+WineKey FindWineKey(std::string_view file, const WineKeyPath& path) {
+  KeyScan scan = ScanForKey(file, path);
+  WineKey key;
+  key.exists = KeyExists(scan, path);
+  if (key.exists) key.sections = std::move(scan.sections);
+  return key;
+}
+
+std::optional<WineValue> FindWineValue(std::string_view file, const WineKey& key,
+                                       std::string_view name) {
+  std::u16string name_units;
+  if (!key.exists || !DecodeUtf8(name, Surrogates::kAccept, &name_units)) return std::nullopt;
+  std::optional<Item> last;
+  for (const TextSpan& span : key.sections) {
+    ItemWalker walker(file, span.begin, span.end, /*in_key=*/true);
+    Item item;
+    while (walker.Next(&item)) {
+      if (item.kind == ItemKind::kValue && EqualFolded(walker.value_name(), name_units))
+        last = item;
+    }
+  }
+  if (!last) return std::nullopt;
+  return DecodeValue(file, *last);
+}
+
+std::optional<std::u16string> WineFileRootName(std::string_view file) {
+  constexpr std::string_view kRootComment = ";; All keys relative to ";
+  std::optional<Line> header = LoadableHeader(file);
+  if (!header) return std::nullopt;
+  LineReader lines(file, header->end, file.size());
+  Line line;
+  while (lines.Next(&line)) {
+    std::string_view text = file.substr(line.begin, line.content_end - line.begin);
+    if (text.starts_with('[')) break;
+    if (!text.starts_with(kRootComment)) continue;
+    std::string root(text.substr(kRootComment.size()));
+    root.push_back(']');
+    std::u16string units;
+    if (ParseWineString(root, ']', &units) != root.size()) return std::nullopt;
+    return units.substr(units.rfind(u'\\') + 1);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> SetWineString(std::string_view file, const WineKeyPath& path,
+                                         std::string_view name, std::string_view text,
+                                         WineTime now) {
+  std::u16string text_units;
+  std::u16string name_units;
+  if (!DecodeUtf8(text, Surrogates::kRefuse, &text_units) ||
+      !DecodeUtf8(name, Surrogates::kAccept, &name_units) ||
+      name_units.size() > kMaxValueNameUnits) {
+    return std::nullopt;
+  }
+  KeyScan scan = ScanForKey(file, path);
+  KeyLines lines;
+  if (!KeyExists(scan, path) || scan.open_at_end || !ReadKeyLines(file, scan, name_units, &lines)) {
+    return std::nullopt;
+  }
+  std::string line;
+  if (lines.value) {
+    std::string out(file.substr(0, lines.value->data));
+    out.push_back('"');
+    AppendWineString(text_units, "\"", &out);
+    out.push_back('"');
+    out.append(file.substr(lines.value->content_end));
+    return out;
+  }
+  if (scan.sections.empty()) {
+    line.append(scan.newline);  // Wine puts a blank line before each key
+    AppendSectionHeader(scan.spelling, now, scan.newline, &line);
+    lines.insert_at = file.size();
+  }
+  AppendValueLine(name_units, text_units, &line);
+  line.append(scan.newline);
+  return InsertLines(file, lines.insert_at, line, scan.newline);
+}
+
+}  // namespace tandor
