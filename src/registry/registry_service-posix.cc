@@ -1,18 +1,17 @@
-// The registry of a Wine prefix, read from and written to its registry files
-// (system.reg, user.reg, userdef.reg) while no wineserver runs for it.
+// The registry of a Wine prefix, read from and written to its registry files.
+#include <time.h>
 
-#include <cstring>
-#include <ctime>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "registry/atomic_file.h"
+#include "registry/hive_file.h"
 #include "registry/registry_service.h"
-#include "registry/wine_hive.h"
 #include "registry/wine_prefix.h"
-#include "registry/wine_strings.h"
+#include "registry/wine_registry_file.h"
+#include "registry/wine_text.h"
 
 namespace tandor {
 
@@ -22,203 +21,158 @@ constexpr uint32_t kClassesRoot = 0x80000000u;
 constexpr uint32_t kCurrentUser = 0x80000001u;
 constexpr uint32_t kLocalMachine = 0x80000002u;
 constexpr uint32_t kUsers = 0x80000003u;
-constexpr int kMaxLinkDepth = 16;  // as Wine follows links
-constexpr std::u16string_view kRegistryRoot = u"\\registry\\";
 
-// A key where the files hold it: the file, and the path below its root.
-struct FileKey {
-  std::string file;
-  HivePath path;
+// A key's place in the prefix: the registry file and the path below its root.
+struct HiveKey {
+  std::string file;  // "system.reg", "user.reg" or "userdef.reg"
+  WineKeyPath path;
 };
 
-bool IsStringType(uint32_t type) { return type == 1 || type == 2 || type == 7; }
+struct OpenedHiveKey {
+  RegistryAccess access;
+  HiveKey where;
+  std::shared_ptr<const std::string> text;  // the file as the key was opened
+  WineKey key;
+};
 
-// Registry strings are UTF-16LE; an odd last byte is not part of any unit.
-std::u16string UnitsOf(const std::string& data) {
-  std::u16string units;
-  for (size_t i = 0; i + 1 < data.size(); i += 2)
-    units += static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
-                                   static_cast<unsigned char>(data[i + 1]) << 8);
-  return units;
+WineTime Now() {
+  struct timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return {static_cast<int64_t>(now.tv_sec), static_cast<uint32_t>(now.tv_nsec)};
 }
 
-bool IsNamed(std::u16string_view element, std::u16string_view folded_name) {
-  return FoldCase(element) == folded_name;
-}
-
-class WinePrefixRegistry : public RegistryService {
+class WineRegistry : public RegistryService {
  public:
-  explicit WinePrefixRegistry(std::string prefix) : prefix_(std::move(prefix)) {}
+  // Nothing is read before the first Open: most runs never use the registry.
+  WineRegistry() = default;
 
   bool Open(uint32_t root, std::string_view sub_key, RegistryAccess access,
             RegistryKey* key) override {
-    std::u16string units;
-    if (!Utf8ToUtf16(sub_key, &units)) return false;
-    // Windows lets a sub-key of HKEY_CLASSES_ROOT start with one backslash.
-    if (root == kClassesRoot && !units.empty() && units.front() == u'\\') units.erase(0, 1);
-    std::optional<HivePath> path = SplitKeyPath(units);
-    if (!path) return false;
-    std::optional<FileKey> located = LocateBelowRoot(root, std::move(*path));
-    if (!located) return false;
-    std::optional<FileKey> resolved = FollowLinks(std::move(*located), 0);
-    if (!resolved) return false;
-    opened_.push_back(Opened{std::move(*resolved), access, true});
-    *key = opened_.size();
+    std::optional<HiveKey> where = Locate(root, sub_key);
+    if (!where) return false;
+    std::shared_ptr<const std::string> text = Load(where->file);
+    if (!text) return false;
+    WineKey found = FindWineKey(*text, where->path);
+    if (!found.exists) return false;
+    keys_.push_back(std::make_unique<OpenedHiveKey>(
+        OpenedHiveKey{access, std::move(*where), std::move(text), std::move(found)}));
+    *key = keys_.size();
     return true;
   }
 
   bool Query(RegistryKey key, std::string_view value_name, uint32_t* type, char* data,
              uint32_t* size) override {
-    const Opened* opened = Find(key);
-    std::u16string name;
-    if (opened == nullptr || !Utf8ToUtf16(value_name, &name)) return false;
-    const Hive* hive = Load(opened->key.file);
-    const HiveValue* value = hive != nullptr ? hive->FindValue(opened->key.path, name) : nullptr;
-    if (value == nullptr) return false;
-    // Strings reach the tool as UTF-8, as the A functions give them in the
-    // code page; their size is that of the converted text.
-    std::string bytes = IsStringType(value->type) ? Utf16ToUtf8(UnitsOf(value->data)) : value->data;
-    *type = value->type;
+    OpenedHiveKey* opened = Find(key, RegistryAccess::kRead);
+    if (opened == nullptr) return false;
+    std::optional<WineValue> value = FindWineValue(*opened->text, opened->key, value_name);
+    if (!value || value->data.size() > UINT32_MAX) return false;
+    uint32_t needed = static_cast<uint32_t>(value->data.size());
     if (data != nullptr) {
-      if (bytes.size() > *size) return false;
-      memcpy(data, bytes.data(), bytes.size());
+      if (*size < needed) return false;
+      value->data.copy(data, needed);
     }
-    *size = static_cast<uint32_t>(bytes.size());
+    *type = value->type;
+    *size = needed;
     return true;
   }
 
   bool SetString(RegistryKey key, std::string_view value_name, std::string_view text) override {
-    const Opened* opened = Find(key);
-    std::u16string name, units;
-    if (opened == nullptr || opened->access != RegistryAccess::kWrite ||
-        !Utf8ToUtf16(value_name, &name) || !Utf8ToUtf16(text, &units))
-      return false;
-    // A running server would overwrite the file with its own copy at its
-    // next save, so the change would be lost.
-    auto no_server = [this] { return !WineServerRuns(prefix_); };
-    if (!no_server()) return false;
-    const FileKey& where = opened->key;
-    auto edit = [&](const std::string& content) -> std::optional<std::string> {
-      std::optional<Hive> hive = Hive::Parse(content);
-      if (!hive || hive->IsLink(where.path)) return std::nullopt;
-      return hive->WithString(where.path, name, units, std::time(nullptr));
-    };
-    std::string written;
-    if (!RewriteFile(prefix_ + "/" + where.file, edit, no_server, &written)) return false;
-    hives_[where.file] = Hive::Parse(std::move(written));
-    return true;
+    OpenedHiveKey* opened = Find(key, RegistryAccess::kWrite);
+    std::u16string units;
+    if (opened == nullptr || !DecodeUtf8(text, Surrogates::kRefuse, &units)) return false;
+    const HiveKey& where = opened->where;
+    WineTime now = Now();
+    // A running wineserver would overwrite the file at its next save.
+    bool written = RewriteHiveFile(
+        FilePath(where.file),
+        [&](std::string_view current) {
+          return SetWineString(current, where.path, value_name, text, now);
+        },
+        [&] { return !WineServerRuns(Prefix()); });
+    files_.erase(where.file);
+    return written;
   }
 
   void Close(RegistryKey key) override {
-    if (key >= 1 && key <= opened_.size()) opened_[key - 1].open = false;
+    if (key >= 1 && key <= keys_.size()) keys_[key - 1].reset();
   }
 
  private:
-  struct Opened {
-    FileKey key;
-    RegistryAccess access;
-    bool open;
-  };
-
-  const Opened* Find(RegistryKey key) const {
-    if (key < 1 || key > opened_.size() || !opened_[key - 1].open) return nullptr;
-    return &opened_[key - 1];
+  const std::string& Prefix() {
+    if (prefix_.empty()) prefix_ = WinePrefixDirectory();
+    return prefix_;
   }
 
-  // The file, parsed once per run; null when it is missing or not a
-  // registry file Wine would load.
-  const Hive* Load(const std::string& file) {
-    auto found = hives_.find(file);
-    if (found == hives_.end()) {
-      std::optional<std::string> content = ReadWholeFile(prefix_ + "/" + file);
-      std::optional<Hive> hive;
-      if (content) hive = Hive::Parse(std::move(*content));
-      found = hives_.emplace(file, std::move(hive)).first;
-    }
-    return found->second ? &*found->second : nullptr;
+  std::string FilePath(const std::string& file) { return Prefix() + "/" + file; }
+
+  // Each file is read once per run and shared by the keys opened in it.
+  std::shared_ptr<const std::string> Load(const std::string& file) {
+    auto cached = files_.find(file);
+    if (cached != files_.end()) return cached->second;
+    std::shared_ptr<const std::string> text;
+    if (std::optional<std::string> read = ReadHiveFile(FilePath(file)))
+      text = std::make_shared<const std::string>(std::move(*read));
+    files_.emplace(file, text);
+    return text;
   }
 
-  // The user's SID, as user.reg's header names it ("S-1-5-21-0-0-0-1000").
-  std::optional<std::u16string> UserSid() {
-    const Hive* hive = Load("user.reg");
-    if (hive == nullptr) return std::nullopt;
-    const HivePath& root = hive->relative_to();
-    if (root.size() != 3 || !IsNamed(root[0], u"registry") || !IsNamed(root[1], u"user"))
-      return std::nullopt;
-    return root[2];
-  }
-
-  // The file and path of `path` below \Registry: Machine is system.reg,
-  // User\.Default userdef.reg, User\<the user's SID> user.reg.
-  std::optional<FileKey> LocateBelowRegistry(HivePath path) {
-    auto rest = [&path](size_t skip) { return HivePath(path.begin() + skip, path.end()); };
-    if (!path.empty() && IsNamed(path[0], u"machine")) return FileKey{"system.reg", rest(1)};
-    if (path.size() < 2 || !IsNamed(path[0], u"user")) return std::nullopt;
-    if (IsNamed(path[1], u".default")) return FileKey{"userdef.reg", rest(2)};
-    std::optional<std::u16string> sid = UserSid();
-    if (sid && IsNamed(path[1], FoldCase(*sid))) return FileKey{"user.reg", rest(2)};
-    return std::nullopt;
-  }
-
-  std::optional<FileKey> LocateBelowRoot(uint32_t root, HivePath path) {
-    HivePath full;
+  std::optional<HiveKey> Locate(uint32_t root, std::string_view sub_key) {
+    // Wine's HKEY_CLASSES_ROOT takes one leading backslash; the other roots
+    // refuse it, as WineKeyPath does.
+    if (root == kClassesRoot && sub_key.starts_with('\\')) sub_key.remove_prefix(1);
+    HiveKey where;
+    if (!ParseWineKeyPath(sub_key, &where.path)) return std::nullopt;
     switch (root) {
-      case kClassesRoot: full = {u"Machine", u"Software", u"Classes"}; break;
-      case kLocalMachine: full = {u"Machine"}; break;
-      case kUsers: full = {u"User"}; break;
-      case kCurrentUser: {
-        std::optional<std::u16string> sid = UserSid();
-        if (!sid) return std::nullopt;
-        full = {u"User", *sid};
-        break;
-      }
-      default: return std::nullopt;
+      case kLocalMachine:
+        where.file = "system.reg";
+        return where;
+      case kCurrentUser:
+        where.file = "user.reg";
+        return where;
+      case kClassesRoot:
+        where.file = "system.reg";
+        where.path.insert(where.path.begin(), {u"Software", u"Classes"});
+        return where;
+      case kUsers:
+        return LocateUser(std::move(where.path));
+      default:
+        return std::nullopt;
     }
-    full.insert(full.end(), path.begin(), path.end());
-    return LocateBelowRegistry(std::move(full));
   }
 
-  // The key a link key points to, from its SymbolicLinkValue
-  // ("\Registry\Machine\..."), as a path below \Registry.
-  std::optional<HivePath> LinkTarget(const Hive& hive, const HivePath& link) {
-    const HiveValue* value = hive.FindValue(link, u"SymbolicLinkValue");
-    if (value == nullptr) return std::nullopt;
-    std::u16string target = UnitsOf(value->data);
-    if (target.size() <= kRegistryRoot.size() ||
-        FoldCase(std::u16string_view(target).substr(0, kRegistryRoot.size())) != kRegistryRoot)
-      return std::nullopt;
-    return SplitKeyPath(std::u16string_view(target).substr(kRegistryRoot.size()));
+  // HKEY_USERS holds .Default (userdef.reg) and the user whose SID user.reg
+  // names in its header; its root itself is in no file.
+  std::optional<HiveKey> LocateUser(WineKeyPath path) {
+    if (path.empty()) return std::nullopt;
+    HiveKey where;
+    if (EqualFolded(path.front(), u".Default")) {
+      where.file = "userdef.reg";
+    } else {
+      std::shared_ptr<const std::string> user = Load("user.reg");
+      std::optional<std::u16string> sid = user ? WineFileRootName(*user) : std::nullopt;
+      if (!sid || !EqualFolded(path.front(), *sid)) return std::nullopt;
+      where.file = "user.reg";
+    }
+    where.path.assign(path.begin() + 1, path.end());
+    return where;
   }
 
-  // Walks `key` element by element as Wine opens a key: every element must
-  // exist, and a link key on the way, the last one included, leads to its
-  // target. A link key is never itself read or written.
-  std::optional<FileKey> FollowLinks(FileKey key, int depth) {
-    const Hive* hive = Load(key.file);
-    if (hive == nullptr) return std::nullopt;
-    for (size_t length = 1; length <= key.path.size(); ++length) {
-      HivePath head(key.path.begin(), key.path.begin() + length);
-      if (!hive->KeyExists(head)) return std::nullopt;
-      if (!hive->IsLink(head)) continue;
-      std::optional<HivePath> target = LinkTarget(*hive, head);
-      if (!target || depth == kMaxLinkDepth) return std::nullopt;
-      target->insert(target->end(), key.path.begin() + length, key.path.end());
-      std::optional<FileKey> next = LocateBelowRegistry(std::move(*target));
-      if (!next) return std::nullopt;
-      return FollowLinks(std::move(*next), depth + 1);
-    }
-    return key;
+  // The key opened as `key` with `access`; null for any other handle.
+  OpenedHiveKey* Find(RegistryKey key, RegistryAccess access) {
+    if (key < 1 || key > keys_.size()) return nullptr;
+    OpenedHiveKey* opened = keys_[key - 1].get();
+    return opened != nullptr && opened->access == access ? opened : nullptr;
   }
 
   std::string prefix_;
-  std::map<std::string, std::optional<Hive>> hives_;
-  std::vector<Opened> opened_;
+  std::map<std::string, std::shared_ptr<const std::string>> files_;
+  std::vector<std::unique_ptr<OpenedHiveKey>> keys_;  // handle n is keys_[n - 1]
 };
 
 }  // namespace
 
 std::unique_ptr<RegistryService> CreateRegistryService() {
-  return std::make_unique<WinePrefixRegistry>(WinePrefixDirectory());
+  return std::make_unique<WineRegistry>();
 }
 
 }  // namespace tandor
