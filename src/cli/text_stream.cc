@@ -34,9 +34,9 @@ const char* FindByte(const char* begin, const char* end, char byte) {
   return nullptr;
 }
 
-// Copies `from[0, size)` to `to` up to the first `stop` byte, which is not
-// copied. Gives the count copied: `size` when no `stop` occurs. Writes
-// nothing at or past `to + size`.
+// Copies `from[0, size)` to `to` up to the first `stop` byte and gives the
+// count copied: `size` when no `stop` occurs. The bytes of `to` after that
+// count may be overwritten too, but none at or past `to + size`.
 size_t CopyUntil(const char* from, size_t size, char* to, char stop) {
   size_t done = 0;
 #if defined(__SSE2__)
