@@ -6,15 +6,14 @@
 //
 // TANDOR_BINARY: the built tool, defined by the build.
 #include <errno.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -34,6 +33,13 @@ const std::string kAccent = "caf" + kEAcute +
                             " \xe2\x82\xac"
                             "5 \xf0\x9f\x98\x80 end";
 const char* const kHiveFiles[] = {"system.reg", "user.reg", "userdef.reg"};
+
+// 511 two-byte characters: with the terminating zero, 1,023 bytes.
+std::string LongText() {
+  std::string text;
+  for (int i = 0; i < 511; ++i) text += kEAcute;
+  return text;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,34 +67,23 @@ testing::AssertionResult SameBytes(const std::string& actual, const std::string&
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
-// Runs `argv` and gives its exit status (-1 when a signal ended it), its
-// standard output in `*output` when asked for.
-int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr,
-               rlim_t file_size_limit = RLIM_INFINITY) {
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    struct rlimit limit = {file_size_limit, file_size_limit};
-    if (file_size_limit != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &limit);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(out[1]);
+// Runs `command` with sh and gives its exit status, its standard output in
+// `*output`.
+int Capture(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
   char buffer[4096];
-  for (ssize_t count; (count = read(out[0], buffer, sizeof buffer)) > 0;) {
-    if (output != nullptr) output->append(buffer, count);
-  }
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output->append(buffer, count);
+  int status = pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// `text` quoted for sh.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 // A .reg file as `reg import` takes it: UTF-16LE with a byte order mark.
@@ -97,6 +92,7 @@ std::string Utf16File(const std::string& utf8) {
   EXPECT_TRUE(DecodeUtf8(utf8, Surrogates::kRefuse, &units));
   std::string bytes = "\xff\xfe";
   for (char16_t unit : units) {
+    if (unit == u'\n') bytes.append("\r\0", 2);
     bytes.push_back(static_cast<char>(unit & 0xff));
     bytes.push_back(static_cast<char>(unit >> 8));
   }
@@ -114,37 +110,55 @@ std::string Utf8OfUtf16File(const std::string& bytes) {
 }
 
 std::string Fixture() {
-  std::string long_text;
-  for (int i = 0; i < 511; ++i) long_text += kEAcute;  // 1,022 bytes and the zero
+  std::string text = R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\Software\Abc]
+"Settings"="pass XX"
+"Version"="1.5"
+
+[HKEY_LOCAL_MACHINE\Software\TandorTest\Settings]
+@="default"
+"@"="at-named"
+"Plain"="pass XX"
+"Accent"="ACCENT"
+"Quote"="say \"hi\" \\ back\\\\slash"
+"Tab"="a	b"
+"Empty"=""
+"Exp"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00
+"Num"=dword:0000002a
+"Bin"=hex:de,ad,be,ef
+"Long1023"="LONG"
+"Long1024"="LONGa"
+
+[HKEY_LOCAL_MACHINE\Software\TandorTest\Brä[ck]ets]
+"In"="x"
+
+[HKEY_LOCAL_MACHINE\Software\TandorTest\Deep\Er\Key]
+"V"="deep"
+
+[HKEY_LOCAL_MACHINE\Software\TandorTest\Conc]
+CONCURRENT
+[HKEY_CURRENT_USER]
+"RootVal"="rootval"
+
+[HKEY_CURRENT_USER\Software\TandorTest]
+"UserVal"="u1"
+
+[HKEY_USERS\.Default\Software\TandorTest]
+"DefVal"="d1"
+
+[HKEY_CLASSES_ROOT\.tandortest]
+@="tandorfile"
+)";
   std::string concurrent;
-  for (int i = 0; i < 20; ++i) concurrent += "\"V" + std::to_string(100 + i) + "\"=\"old\"\r\n";
-  return "Windows Registry Editor Version 5.00\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\Abc]\r\n"
-         "\"Settings\"=\"pass XX\"\r\n\"Version\"=\"1.5\"\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\TandorTest\\Settings]\r\n"
-         "@=\"default\"\r\n\"@\"=\"at-named\"\r\n\"Plain\"=\"pass XX\"\r\n"
-         "\"Accent\"=\"" +
-         kAccent +
-         "\"\r\n"
-         "\"Quote\"=\"say \\\"hi\\\" \\\\ back\\\\\\\\slash\"\r\n"
-         "\"Tab\"=\"a\tb\"\r\n\"Empty\"=\"\"\r\n"
-         "\"Exp\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00\r\n"
-         "\"Num\"=dword:0000002a\r\n\"Bin\"=hex:de,ad,be,ef\r\n"
-         "\"Long1023\"=\"" +
-         long_text +
-         "\"\r\n"
-         "\"Long1024\"=\"" +
-         long_text +
-         "a\"\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\TandorTest\\Br\xc3\xa4[ck]ets]\r\n\"In\"=\"x\"\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\TandorTest\\Deep\\Er\\Key]\r\n\"V\"=\"deep\"\r\n\r\n"
-         "[HKEY_LOCAL_MACHINE\\Software\\TandorTest\\Conc]\r\n" +
-         concurrent +
-         "\r\n"
-         "[HKEY_CURRENT_USER]\r\n\"RootVal\"=\"rootval\"\r\n\r\n"
-         "[HKEY_CURRENT_USER\\Software\\TandorTest]\r\n\"UserVal\"=\"u1\"\r\n\r\n"
-         "[HKEY_USERS\\.Default\\Software\\TandorTest]\r\n\"DefVal\"=\"d1\"\r\n\r\n"
-         "[HKEY_CLASSES_ROOT\\.tandortest]\r\n@=\"tandorfile\"\r\n";
+  for (int i = 100; i < 120; ++i) concurrent += "\"V" + std::to_string(i) + "\"=\"old\"\n";
+  for (auto [from, to] : {std::pair{"ACCENT", kAccent},
+                          {"LONG", LongText()},
+                          {"LONG", LongText()},
+                          {"CONCURRENT\n", concurrent}}) {
+    text.replace(text.find(from), strlen(from), to);
+  }
+  return text;
 }
 
 // The prefix of this run, made once: `wineboot`, the fixture imported, and
@@ -213,10 +227,10 @@ class RegistryPosixTest : public testing::Test {
     return WriteRegistryText(*CreateRegistryService(), path, text);
   }
   std::string Hive(const std::string& file) { return ReadFile(kPrefix->prefix() + "/" + file); }
-  std::string Tool() { return TANDOR_BINARY; }
+  std::string Tool() { return Quoted(TANDOR_BINARY); }
   std::vector<std::string> PrefixFiles() {
     std::string listing;
-    RunProgram({"ls", "-a", kPrefix->prefix()}, &listing);
+    Capture("ls -a " + Quoted(kPrefix->prefix()), &listing);
     std::vector<std::string> names;
     std::istringstream lines(listing);
     for (std::string name; std::getline(lines, name);) names.push_back(name);
@@ -236,8 +250,7 @@ class RegistryPosixTest : public testing::Test {
 
 TEST_F(RegistryPosixTest, ReadsWhatWineWrote) {
   const std::string kSettings = "HKEY_LOCAL_MACHINE\\Software\\TandorTest\\Settings\\";
-  std::string long_text;
-  for (int i = 0; i < 511; ++i) long_text += kEAcute;
+  const std::string long_text = LongText();
   const struct {
     std::string path;
     std::string text;
@@ -271,6 +284,11 @@ TEST_F(RegistryPosixTest, ReadsWhatWineWrote) {
        ""},
   };
   for (const auto& c : kCases) EXPECT_EQ(Read(c.path), c.text) << c.path;
+}
+
+// `text` with its first `from` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
 }
 
 // Whether `output` of `reg query` has the line "    <line>".
@@ -324,12 +342,11 @@ TEST_F(RegistryPosixTest, WritesEachRootToItsFile) {
   EXPECT_EQ(Write("HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\TandorTest\\UserVal", "u2"), 0);
   EXPECT_EQ(Write("HKEY_CLASSES_ROOT\\.tandortest\\", "other"), 0);
   std::string output;
-  EXPECT_EQ(RunProgram({"sh", "-c",
-                        "exec 2>/dev/null; wine reg query HKCU /v NewRoot && "
-                        "wine reg query 'HKU\\.Default\\Software\\TandorTest' /v DefVal && "
-                        "wine reg query 'HKCU\\Software\\TandorTest' /v UserVal && "
-                        "wine reg query 'HKCR\\.tandortest' /ve && wineserver -w"},
-                       &output),
+  EXPECT_EQ(Capture("exec 2>/dev/null; wine reg query HKCU /v NewRoot && "
+                    "wine reg query 'HKU\\.Default\\Software\\TandorTest' /v DefVal && "
+                    "wine reg query 'HKCU\\Software\\TandorTest' /v UserVal && "
+                    "wine reg query 'HKCR\\.tandortest' /ve && wineserver -w",
+                    &output),
             0);
   for (const char* line : {"NewRoot    REG_SZ    r", "DefVal    REG_SZ    d2",
                            "UserVal    REG_SZ    u2", "(Default)    REG_SZ    other"}) {
@@ -349,62 +366,50 @@ TEST_F(RegistryPosixTest, RefusedWritesChangeNoFile) {
       {"HKEY_USERS\\S-1-5-18\\New", "x"},
   };
   for (const auto& c : kCases) EXPECT_EQ(Write(c.path, c.text), 1) << c.path;
-  for (const char* file : kHiveFiles)
+  for (const char* file : kHiveFiles) {
     EXPECT_TRUE(SameBytes(Hive(file), kPrefix->saved(file))) << file;
+  }
 }
 
 TEST_F(RegistryPosixTest, RewriteModeRewritesTheValueWineThenShows) {
   std::string output;
-  EXPECT_EQ(RunProgram({Tool(), "-w", "HKEY_LOCAL_MACHINE\\Software\\Abc\\Settings", "pass XX",
-                        "pass 1.1"},
-                       &output),
-            0);
+  EXPECT_EQ(
+      Capture(Tool() + R"( -w 'HKEY_LOCAL_MACHINE\Software\Abc\Settings' 'pass XX' 'pass 1.1')",
+              &output),
+      0);
   EXPECT_EQ(output, "\n\nSuccessfully modified registry key.\n\n");
   output.clear();
-  EXPECT_EQ(RunProgram({Tool(), "^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Settings'"}, &output), 0);
+  EXPECT_EQ(Capture(Tool() + R"( "^r'HKEY_LOCAL_MACHINE\Software\Abc\Settings'")", &output), 0);
   EXPECT_EQ(output, "pass 1.1");
   output.clear();
-  EXPECT_EQ(
-      RunProgram({"sh", "-c", "wine reg query 'HKLM\\Software\\Abc' 2>/dev/null && wineserver -w"},
-                 &output),
-      0);
+  EXPECT_EQ(Capture(R"(wine reg query 'HKLM\Software\Abc' 2>/dev/null && wineserver -w)", &output),
+            0);
   EXPECT_TRUE(HasLine(output, "Settings    REG_SZ    pass 1.1")) << output;
   EXPECT_TRUE(HasLine(output, "Version    REG_SZ    1.5")) << output;
 }
 
 TEST_F(RegistryPosixTest, ConcurrentRewritesAllKeepTheirChange) {
-  std::vector<pid_t> runs;
-  for (int i = 100; i < 120; ++i) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::string path = "HKEY_LOCAL_MACHINE\\Software\\TandorTest\\Conc\\V" + std::to_string(i);
-      std::string text = "new" + std::to_string(i);
-      freopen("/dev/null", "w", stdout);
-      execl(Tool().c_str(), "tandor", "-w", path.c_str(), "old", text.c_str(), nullptr);
-      _exit(127);
-    }
-    runs.push_back(pid);
-  }
-  for (pid_t pid : runs) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
+  std::string output;
+  EXPECT_EQ(Capture("for i in $(seq 100 119); do " + Tool() +
+                        R"( -w "HKEY_LOCAL_MACHINE\Software\TandorTest\Conc\V$i" old "new$i" )"
+                        R"(>/dev/null & pids="$pids $!"; done; )"
+                        R"(for pid in $pids; do wait $pid || echo "$pid failed"; done)",
+                    &output),
+            0);
+  EXPECT_EQ(output, "");
   // Each run replaced its value's data in place, so the file is the saved
   // one with exactly these twenty changes.
   std::string expected = kPrefix->saved("system.reg");
   for (int i = 100; i < 120; ++i) {
     std::string from = "\"V" + std::to_string(i) + "\"=\"old\"";
-    std::string to = "\"V" + std::to_string(i) + "\"=\"new" + std::to_string(i) + "\"";
     ASSERT_NE(expected.find(from), std::string::npos);
-    expected.replace(expected.find(from), from.size(), to);
+    expected.replace(expected.find(from), from.size(),
+                     Replaced(from, "old", "new" + std::to_string(i)));
   }
   EXPECT_TRUE(SameBytes(Hive("system.reg"), expected));
-  std::string output;
   EXPECT_EQ(
-      RunProgram({"sh", "-c",
-                  "wine reg query 'HKLM\\Software\\TandorTest\\Conc' 2>/dev/null && wineserver -w"},
-                 &output),
+      Capture(R"(wine reg query 'HKLM\Software\TandorTest\Conc' 2>/dev/null && wineserver -w)",
+              &output),
       0);
   for (int i = 100; i < 120; ++i) {
     std::string line = "V" + std::to_string(i) + "    REG_SZ    new" + std::to_string(i);
@@ -415,64 +420,34 @@ TEST_F(RegistryPosixTest, ConcurrentRewritesAllKeepTheirChange) {
 TEST_F(RegistryPosixTest, AWriteThatFailsMidwayLeavesTheFileWhole) {
   std::vector<std::string> files = PrefixFiles();
   std::string output;
-  // A file size limit far below system.reg's size stops the temporary file.
-  EXPECT_EQ(RunProgram({Tool(), "-w", "HKEY_LOCAL_MACHINE\\Software\\Abc\\Settings", "pass XX",
-                        "pass 1.1"},
-                       &output, 64 * 1024),
+  // A file size limit (in 512-byte blocks) far below system.reg's size stops
+  // the temporary file.
+  EXPECT_EQ(Capture("ulimit -f 128; exec " + Tool() +
+                        R"( -w 'HKEY_LOCAL_MACHINE\Software\Abc\Settings' 'pass XX' 'pass 1.1')",
+                    &output),
             2);
   EXPECT_NE(output.find("ERROR: Failed Registry write."), std::string::npos) << output;
   EXPECT_TRUE(SameBytes(Hive("system.reg"), kPrefix->saved("system.reg")));
   EXPECT_EQ(PrefixFiles(), files);
 }
 
-// Holds a write lock on byte 0 of `path` from another process, as a running
-// wineserver does, until destroyed.
-class LockHolder {
- public:
-  explicit LockHolder(const std::string& path) {
-    int ready[2];
-    EXPECT_EQ(pipe(ready), 0);
-    EXPECT_EQ(pipe(release_), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      int fd = open(path.c_str(), O_RDWR | O_CREAT, 0600);
-      struct flock lock = {};
-      lock.l_type = F_WRLCK;
-      lock.l_whence = SEEK_SET;
-      lock.l_len = 1;
-      char byte = fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-      close(release_[1]);
-      if (write(ready[1], &byte, 1) == 1) (void)!read(release_[0], &byte, 1);
-      _exit(0);
-    }
-    char byte = 0;
-    EXPECT_EQ(read(ready[0], &byte, 1), 1);
-    EXPECT_EQ(byte, 'y');
-    close(ready[0]);
-    close(ready[1]);
-    close(release_[0]);
-  }
-  ~LockHolder() {
-    close(release_[1]);
-    waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_;
-  int release_[2];
-};
+// Waits until the prefix's server lock is `held`, for up to five seconds.
+bool WaitForServer(bool held) {
+  for (int i = 0; i < 100 && WineServerRuns(kPrefix->prefix()) != held; ++i) usleep(50000);
+  return WineServerRuns(kPrefix->prefix()) == held;
+}
 
 TEST_F(RegistryPosixTest, NoWriteWhileThePrefixsServerRuns) {
   const std::string kPath = "HKEY_LOCAL_MACHINE\\Software\\Abc\\Settings";
   ASSERT_EQ(Shell("wineserver -p >/dev/null 2>&1 &"), 0);
-  for (int i = 0; i < 100 && !WineServerRuns(kPrefix->prefix()); ++i) usleep(50000);
-  ASSERT_TRUE(WineServerRuns(kPrefix->prefix()));
+  ASSERT_TRUE(WaitForServer(true));
   EXPECT_EQ(Write(kPath, "x"), 1);
-  EXPECT_EQ(RunProgram({Tool(), "-w", kPath, "pass XX", "pass 1.1"}), 2);
+  std::string output;
+  EXPECT_EQ(Capture(Tool() + " -w " + Quoted(kPath) + " 'pass XX' 'pass 1.1'", &output), 2);
   EXPECT_TRUE(SameBytes(Hive("system.reg"), kPrefix->saved("system.reg")));
   EXPECT_EQ(Read(kPath), "pass XX");
   ASSERT_EQ(Shell("wineserver -k && wineserver -w"), 0);
-  EXPECT_FALSE(WineServerRuns(kPrefix->prefix()));
+  ASSERT_TRUE(WaitForServer(false));
   kPrefix->Restore();
   EXPECT_EQ(Write(kPath, "x"), 0);
 }
@@ -487,14 +462,22 @@ TEST_F(RegistryPosixTest, NoWriteWhileAnUpstreamServerHoldsItsLock) {
   bool made_base = mkdir(base.c_str(), 0700) == 0;
   std::string directory = base + "/" + server;
   ASSERT_TRUE(mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST);
-  {
-    LockHolder holder(directory + "/lock");
-    EXPECT_EQ(Write("HKEY_LOCAL_MACHINE\\Software\\Abc\\Settings", "x"), 1);
-    EXPECT_TRUE(SameBytes(Hive("system.reg"), kPrefix->saved("system.reg")));
-  }
+  // Another process holds the lock as the server would, until its input ends.
+  FILE* holder = popen(("exec python3 -c 'import fcntl, os, sys; "
+                        "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT); "
+                        "fcntl.lockf(fd, fcntl.LOCK_EX, 1, 0); sys.stdin.read()' " +
+                        Quoted(directory + "/lock"))
+                           .c_str(),
+                       "w");
+  ASSERT_NE(holder, nullptr);
+  EXPECT_TRUE(WaitForServer(true));
+  EXPECT_EQ(Write("HKEY_LOCAL_MACHINE\\Software\\Abc\\Settings", "x"), 1);
+  EXPECT_TRUE(SameBytes(Hive("system.reg"), kPrefix->saved("system.reg")));
+  pclose(holder);
   // The lock file stays after the server ends; only the lock counts.
+  EXPECT_TRUE(WaitForServer(false));
   EXPECT_EQ(Write("HKEY_LOCAL_MACHINE\\Software\\Abc\\Settings", "x"), 0);
-  Shell("rm -rf '" + (made_base ? base : directory) + "'");
+  Shell("rm -rf " + Quoted(made_base ? base : directory));
 }
 
 TEST_F(RegistryPosixTest, AMissingPrefixIsAnEmptyRegistry) {
