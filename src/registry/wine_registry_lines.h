@@ -1,7 +1,7 @@
 // The lines of a Wine registry file as Wine's loader takes them, one item at
 // a time: section headers, options, values (a hex value may run over
 // continuation lines), comments and lines it ignores. Internal to
-// wine_registry_file.cc and its tests.
+// wine_registry_file.cc.
 #pragma once
 
 #include <cstddef>
