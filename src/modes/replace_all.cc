@@ -11,12 +11,30 @@ namespace tandor {
 
 namespace {
 
-// True if `search`, at least two bytes long, starts at `at`. Compared inline:
-// a library call here would spill the vector registers of the caller's loop.
-inline bool OccursAt(const char* at, std::string_view search) {
-  size_t i = 0;
-  while (i < search.size() && at[i] == search[i]) ++i;
-  return i == search.size();
+template <typename Word>
+Word Load(const char* bytes) {
+  Word word;
+  memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// True if the `size` (at least 2) bytes at `a` and at `b` are equal. Compared inline, a
+// word at a time, with overlapping words at the end: this runs for every
+// candidate, where a library call would spill the caller's vector registers
+// and a byte loop costs a mispredicted exit.
+inline bool SameBytes(const char* a, const char* b, size_t size) {
+  if (size >= 8) {
+    for (size_t i = 0; i + 8 < size; i += 8) {
+      if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
+    }
+    return Load<uint64_t>(a + size - 8) == Load<uint64_t>(b + size - 8);
+  }
+  if (size >= 4) {
+    return Load<uint32_t>(a) == Load<uint32_t>(b) &&
+           Load<uint32_t>(a + size - 4) == Load<uint32_t>(b + size - 4);
+  }
+  return Load<uint16_t>(a) == Load<uint16_t>(b) &&
+         Load<uint16_t>(a + size - 2) == Load<uint16_t>(b + size - 2);
 }
 
 #if defined(__SSE2__)
@@ -47,12 +65,14 @@ size_t FindLong(std::string_view text, std::string_view search, size_t from) {
                           CandidateMask(data + start + 16, last, first_byte, last_byte) << 16;
     for (; candidates != 0; candidates &= candidates - 1) {
       size_t candidate = start + __builtin_ctz(candidates);
-      if (OccursAt(data + candidate, search)) return candidate;
+      if (SameBytes(data + candidate, search.data(), search.size())) return candidate;
     }
   }
 #endif
   for (; start < end; ++start) {
-    if (data[start] == search.front() && OccursAt(data + start, search)) return start;
+    if (data[start] == search.front() && SameBytes(data + start, search.data(), search.size())) {
+      return start;
+    }
   }
   return std::string_view::npos;
 }
