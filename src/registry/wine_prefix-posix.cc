@@ -64,7 +64,9 @@ enum class LockState { kFree, kHeld, kUnknown };
 // Whether another process holds a write lock on byte 0 of `path`, asked the
 // way Wine itself asks (F_GETLK).
 LockState ServerLock(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that something other than a file planted there (a FIFO)
+  // cannot stall the run.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? LockState::kFree : LockState::kUnknown;
   struct flock query = {};
   query.l_type = F_WRLCK;
@@ -81,7 +83,7 @@ LockState ServerLock(const std::string& path) {
 // when there is no such file. False when the file exists but cannot be read.
 bool DebianServerName(const std::string& prefix, std::string* name) {
   name->clear();
-  int fd = open((prefix + "/wineserver").c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open((prefix + "/wineserver").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT;
   char buffer[256];
   ssize_t count = read(fd, buffer, sizeof buffer);
@@ -100,13 +102,16 @@ bool WineServerRuns(const std::string& prefix) {
   char server[64];
   snprintf(server, sizeof server, "/server-%llx-%llx/lock",
            static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
-  std::vector<std::string> locks = {"/tmp/.wine-" + std::to_string(getuid()) + server};
+  // Wine runs a prefix only as its owner, so the server's folder is named
+  // after the owner's uid, whoever asks.
+  std::vector<std::string> locks = {"/tmp/.wine-" + std::to_string(info.st_uid) + server};
   std::string name;
   if (!DebianServerName(prefix, &name)) return true;
   if (!name.empty()) {
+    // The server may have been started with another TMPDIR than ours.
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-    locks.push_back(base + "/" + name + server);
+    if (tmpdir != nullptr && *tmpdir != '\0') locks.push_back(tmpdir + ("/" + name) + server);
+    locks.push_back("/tmp/" + name + server);
   }
   for (const std::string& lock : locks) {
     if (ServerLock(lock) != LockState::kFree) return true;
