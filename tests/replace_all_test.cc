@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 namespace tandor {
 namespace {
@@ -51,6 +52,15 @@ TEST(FindOccurrenceTest, AgreesWithPlainSearch) {
     size_t from = pick(text.size() + 1);
     ASSERT_EQ(FindOccurrence(text, search, from), std::string_view(text).find(search, from))
         << text << " / " << search << " from " << from;
+
+    std::vector<size_t> all;  // overlapping ones too
+    for (size_t at = text.find(search); at != std::string::npos; at = text.find(search, at + 1)) {
+      all.push_back(at);
+    }
+    size_t end = text.size() >= search.size() ? text.size() - search.size() + 1 : 0;
+    std::vector<size_t> starts(end + 1);
+    starts.resize(FindOccurrences(text, search, 0, end, starts.data()));
+    ASSERT_EQ(starts, all) << text << " / " << search;
   }
 }
 

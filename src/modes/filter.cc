@@ -1,5 +1,6 @@
 #include "modes/filter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -20,6 +21,8 @@ constexpr size_t kBlockSize = 256 * 1024;
 // The kernel copies to and from a buffer off a page boundary at about half
 // the speed, so both buffers start on one.
 constexpr size_t kPageSize = 4096;
+// Occurrence positions gathered per pass: 32 KiB of stack.
+constexpr size_t kWindow = 4096;
 
 char* AlignUp(char* pointer, size_t alignment) {
   uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
@@ -101,11 +104,20 @@ class PieceWriter {
 size_t ReplaceSettled(std::string_view text, std::string_view search, std::string_view replace,
                       bool at_end, PieceWriter& output, bool* found) {
   size_t scan = 0;
-  for (size_t hit; (hit = FindOccurrence(text, search, scan)) != std::string_view::npos;
-       scan = hit + search.size()) {
-    *found = true;
-    output.Append(text.substr(scan, hit - scan));
-    output.Append(replace);
+  const size_t end =
+      search.empty() || search.size() > text.size() ? 0 : text.size() - search.size() + 1;
+  // Occurrences are found a window at a time, in a pass with few branches;
+  // those overlapping one already replaced are skipped.
+  size_t starts[kWindow];
+  for (size_t window = 0; window < end; window += kWindow) {
+    size_t count = FindOccurrences(text, search, window, std::min(end, window + kWindow), starts);
+    for (size_t i = 0; i < count; ++i) {
+      if (starts[i] < scan) continue;
+      *found = true;
+      output.Append(text.substr(scan, starts[i] - scan));
+      output.Append(replace);
+      scan = starts[i] + search.size();
+    }
   }
   size_t keep = at_end || search.empty() ? 0 : search.size() - 1;
   size_t tail = text.size() - scan > keep ? text.size() - keep : scan;

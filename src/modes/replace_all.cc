@@ -1,5 +1,6 @@
 #include "modes/replace_all.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -11,6 +12,9 @@ namespace tandor {
 
 namespace {
 
+// The starts FindOccurrence examines per pass, few enough for its stack.
+constexpr size_t kWindow = 64;
+
 template <typename Word>
 Word Load(const char* bytes) {
   Word word;
@@ -18,10 +22,10 @@ Word Load(const char* bytes) {
   return word;
 }
 
-// True if the `size` (at least 2) bytes at `a` and at `b` are equal. Compared inline, a
-// word at a time, with overlapping words at the end: this runs for every
-// candidate, where a library call would spill the caller's vector registers
-// and a byte loop costs a mispredicted exit.
+// True if the `size` bytes at `a` and at `b` are equal. Compared inline, a
+// word at a time with overlapping words at the end: this runs for every
+// candidate, where a library call or a byte loop would cost more than the
+// scan that found it.
 inline bool SameBytes(const char* a, const char* b, size_t size) {
   if (size >= 8) {
     for (size_t i = 0; i + 8 < size; i += 8) {
@@ -33,59 +37,78 @@ inline bool SameBytes(const char* a, const char* b, size_t size) {
     return Load<uint32_t>(a) == Load<uint32_t>(b) &&
            Load<uint32_t>(a + size - 4) == Load<uint32_t>(b + size - 4);
   }
-  return Load<uint16_t>(a) == Load<uint16_t>(b) &&
-         Load<uint16_t>(a + size - 2) == Load<uint16_t>(b + size - 2);
+  if (size >= 2) {
+    return Load<uint16_t>(a) == Load<uint16_t>(b) &&
+           Load<uint16_t>(a + size - 2) == Load<uint16_t>(b + size - 2);
+  }
+  return *a == *b;
 }
 
-#if defined(__SSE2__)
-// Bit i set where `text[i]` is `first` and `text[i + distance]` is `last`,
-// for the 16 starts at `text`.
-inline unsigned CandidateMask(const char* text, size_t distance, __m128i first, __m128i last) {
-  __m128i firsts = _mm_cmpeq_epi8(first, _mm_loadu_si128(reinterpret_cast<const __m128i*>(text)));
-  __m128i lasts =
-      _mm_cmpeq_epi8(last, _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + distance)));
-  return _mm_movemask_epi8(_mm_and_si128(firsts, lasts));
-}
-#endif
-
-// FindOccurrence for a `search` of at least two bytes that fits in `text`
-// from `from` on.
-size_t FindLong(std::string_view text, std::string_view search, size_t from) {
+// Writes to `starts` the positions in [from, to) where `text` holds the first
+// byte of `search` and, `search.size() - 1` further on, its last byte; gives
+// their count.
+size_t FindCandidates(const char* text, std::string_view search, size_t from, size_t to,
+                      size_t* starts) {
   const size_t last = search.size() - 1;
-  const size_t end = text.size() - last;  // one past the last possible start
-  const char* data = text.data();
+  size_t count = 0;
   size_t start = from;
 #if defined(__SSE2__)
-  // 32 starts per step; only where the first and the last byte match are the
-  // others compared.
+  // 32 starts per step. A step's first candidate is stored whether or not
+  // there is one, so that the usual step, with none or one, has no branch
+  // that the text can make the processor mispredict.
   const __m128i first_byte = _mm_set1_epi8(search.front());
   const __m128i last_byte = _mm_set1_epi8(search.back());
-  for (; start + 32 <= end; start += 32) {
-    uint32_t candidates = CandidateMask(data + start, last, first_byte, last_byte) |
-                          CandidateMask(data + start + 16, last, first_byte, last_byte) << 16;
-    for (; candidates != 0; candidates &= candidates - 1) {
-      size_t candidate = start + __builtin_ctz(candidates);
-      if (SameBytes(data + candidate, search.data(), search.size())) return candidate;
+  auto mask = [&](const char* at) -> uint32_t {
+    __m128i firsts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    __m128i lasts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + last));
+    return _mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpeq_epi8(firsts, first_byte), _mm_cmpeq_epi8(lasts, last_byte)));
+  };
+  for (; start + 32 <= to; start += 32) {
+    uint32_t found = mask(text + start) | mask(text + start + 16) << 16;
+    starts[count] = start + __builtin_ctz(found | 0x80000000u);
+    count += found != 0;
+    for (found &= found - 1; found != 0; found &= found - 1) {
+      starts[count++] = start + __builtin_ctz(found);
     }
   }
 #endif
-  for (; start < end; ++start) {
-    if (data[start] == search.front() && SameBytes(data + start, search.data(), search.size())) {
-      return start;
-    }
+  for (; start < to; ++start) {
+    starts[count] = start;
+    count += text[start] == search.front() && text[start + last] == search.back();
   }
-  return std::string_view::npos;
+  return count;
 }
 
 }  // namespace
+
+size_t FindOccurrences(std::string_view text, std::string_view search, size_t from, size_t to,
+                       size_t* starts) {
+  size_t candidates = FindCandidates(text.data(), search, from, to, starts);
+  size_t count = 0;
+  for (size_t i = 0; i < candidates; ++i) {
+    starts[count] = starts[i];
+    count += SameBytes(text.data() + starts[i], search.data(), search.size());
+  }
+  return count;
+}
 
 size_t FindOccurrence(std::string_view text, std::string_view search, size_t from) {
   if (search.empty() || from > text.size() || search.size() > text.size() - from) {
     return std::string_view::npos;
   }
-  if (search.size() > 1) return FindLong(text, search, from);
-  const void* hit = memchr(text.data() + from, search[0], text.size() - from);
-  return hit ? static_cast<const char*>(hit) - text.data() : std::string_view::npos;
+  if (search.size() == 1) {
+    const void* hit = memchr(text.data() + from, search[0], text.size() - from);
+    return hit ? static_cast<const char*>(hit) - text.data() : std::string_view::npos;
+  }
+  const size_t end = text.size() - search.size() + 1;
+  size_t starts[kWindow];
+  for (size_t window = from; window < end; window += kWindow) {
+    if (FindOccurrences(text, search, window, std::min(end, window + kWindow), starts)) {
+      return starts[0];
+    }
+  }
+  return std::string_view::npos;
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view search,

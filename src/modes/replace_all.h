@@ -13,6 +13,14 @@ namespace tandor {
 // `from`, or npos. An empty `search` has no occurrence.
 size_t FindOccurrence(std::string_view text, std::string_view search, size_t from);
 
+// Every position in [from, to) where `search` occurs in `text`, overlapping
+// ones included, written in order to `starts`; gives their count. For texts
+// dense in occurrences: cheaper per occurrence than FindOccurrence. `search`
+// is not empty, `to` is at most text.size() - search.size() + 1, and
+// `starts` has room for to - from positions.
+size_t FindOccurrences(std::string_view text, std::string_view search, size_t from, size_t to,
+                       size_t* starts);
+
 // Hands `emit` the pieces of `text` with every occurrence of `search`
 // replaced: the text before each occurrence, then `replace`, and finally the
 // remainder after the last occurrence. Gives true if anything was replaced.
