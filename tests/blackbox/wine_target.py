@@ -1,25 +1,16 @@
-#!/usr/bin/env python3
-"""Runs tandor.exe under Wine with an exact command line.
+"""Runs tandor.exe under Wine with an exact command line, for run_cases.py.
 
 `wine prog args` builds the Windows command line from its Unix arguments and
 quotes them its own way, so a case could never test the tool's own splitting.
 Instead the command line goes hex-encoded to tandor_launch.exe
 (tests/wine/launch.cc), which hands it unchanged to CreateProcessA. Standard
-input and output are the Unix pipes or files given to `wine`: Wine turns them
-into the Windows handles that the launcher passes on.
-
-Used by run_cases.py; run on its own it checks quote_args() round-trip
-through the real tandor.exe:
-
-  wine_target.py TANDOR_EXE LAUNCH_EXE
+input and output are the Unix pipes given to `wine`: Wine turns them into the
+Windows handles that the launcher passes on.
 """
 
 import os
-import random
 import selectors
-import shutil
 import subprocess
-import sys
 import tempfile
 import time
 
@@ -27,7 +18,8 @@ import time
 # A functions see the command line in it.
 ANSI_CODE_PAGE = "cp1252"
 
-# Command lines up to this many bytes go to the launcher as hex.
+# Longer command lines go to the launcher in a file: in hex they would not
+# fit its own command line, limited to 32,767 characters like any other.
 HEX_LIMIT = 8000
 
 
@@ -48,11 +40,8 @@ def quote_arg(arg):
         if c == "\\":
             backslashes += 1
             continue
-        if c == '"':
-            # 2N+1 backslashes before a quote: N backslashes and the quote.
-            quoted.append("\\" * (2 * backslashes + 1) + '"')
-        else:
-            quoted.append("\\" * backslashes + c)
+        # 2N+1 backslashes before a quote give N backslashes and the quote.
+        quoted.append("\\" * (2 * backslashes + 1) + '"' if c == '"' else "\\" * backslashes + c)
         backslashes = 0
     # Before the closing quote 2N backslashes give N.
     quoted.append("\\" * (2 * backslashes) + '"')
@@ -65,223 +54,95 @@ def dos_path(unix_path):
 
 
 class WineRunner:
-    """Runs tandor.exe in one Wine prefix. The prefix and its server are the
-    caller's (start(), stop() or run_cases.py's WinePrefix); a persistent
-    server saves about a second per run."""
+    """Runs tandor.exe in a Wine prefix whose server the caller keeps running
+    (run_cases.py's WinePrefix): a persistent server saves about a second a run."""
 
     def __init__(self, exe, launcher, prefix):
         self.exe = os.path.abspath(exe)
         self.launcher = os.path.abspath(launcher)
-        self.prefix = os.path.abspath(prefix)
-        if '"' in self.exe:
-            raise ValueError("tandor.exe path must not contain a double quote")
-        self.warmed_up = False
-
-    def env(self, extra=None):
-        env = dict(os.environ)
-        env.update(extra or {})
         # The tool reads no environment; only Wine does, and it must use this
         # prefix whatever a case sets for the POSIX build.
-        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all")
-        return env
-
-    def start(self):
-        """Creates the prefix if needed and starts a persistent server."""
-        if not os.path.isfile(os.path.join(self.prefix, "system.reg")):
-            subprocess.run(["wineboot", "-i"], env=self.env(), capture_output=True,
-                           check=True, timeout=300)
-        subprocess.run(["wineserver", "-p"], env=self.env(), check=True, timeout=60)
-        self.warm_up()
-
-    def stop(self):
-        """Ends the server; it saves the registry as it goes."""
-        subprocess.run(["wineserver", "-k"], env=self.env(), capture_output=True, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=self.env(), capture_output=True, timeout=60)
+        self.wine_env = dict(WINEPREFIX=os.path.abspath(prefix), WINEDEBUG="-all")
         self.warmed_up = False
 
-    def command_line(self, cmdline):
-        """The full command line: the quoted program path, then `cmdline`
-        (str in the ANSI code page, or bytes) exactly as given."""
+    def run(self, cmdline, stdin=b"", cwd=None, env=None, timeout=60):
+        """Runs tandor.exe with `cmdline` (str in the ANSI code page, or bytes)
+        exactly as given after the quoted program path, `stdin` on a pipe, in
+        the Unix directory `cwd`. Gives (stdout, stderr, exit status)."""
         if isinstance(cmdline, str):
             cmdline = cmdline.encode(ANSI_CODE_PAGE)
         program = b'"' + dos_path(self.exe).encode(ANSI_CODE_PAGE) + b'"'
-        return program + (b" " + cmdline if cmdline else b"")
-
-    def run(self, cmdline, stdin=b"", cwd=None, env=None, timeout=60):
-        """Runs tandor.exe with `cmdline` after the program name, `stdin` on a
-        pipe, in the Unix directory `cwd` (Wine shows it as a DOS path).
-        Gives (stdout bytes, stderr bytes, exit status)."""
+        command_line = program + (b" " + cmdline if cmdline else b"")
         if not self.warmed_up:
-            self.warm_up()
+            # The first Wine process of a server starts Wine's background
+            # services, which keep the standard handles they inherit open for
+            # the server's life: let them have /dev/null, not a case's pipes.
+            subprocess.run(["wine", self.launcher, program.hex()], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           env={**os.environ, **self.wine_env}, timeout=300)
+            self.warmed_up = True
         with tempfile.TemporaryDirectory() as folder:
-            argument = self.launcher_argument(self.command_line(cmdline), folder)
-            proc = subprocess.Popen(["wine", self.launcher, argument], stdin=subprocess.PIPE,
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd,
-                                    env=self.env(env))
-            try:
-                out, err = exchange_until_exit(proc, stdin, time.monotonic() + timeout)
-            finally:
-                if proc.poll() is None:
-                    proc.kill()
-                proc.wait()
-                for pipe in (proc.stdin, proc.stdout, proc.stderr):
-                    pipe.close()
+            argument = command_line.hex()
+            if len(command_line) > HEX_LIMIT:
+                argument = "@" + dos_path(os.path.join(folder, "cmdline"))
+                with open(os.path.join(folder, "cmdline"), "wb") as f:
+                    f.write(command_line)
+            with subprocess.Popen(["wine", self.launcher, argument], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd,
+                                  env={**os.environ, **(env or {}), **self.wine_env}) as proc:
+                try:
+                    out, err = exchange_until_exit(proc, stdin, time.monotonic() + timeout)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
         return out, err, proc.returncode
-
-    @staticmethod
-    def launcher_argument(command_line, folder):
-        """Hex, or for a long command line "@file": the launcher's own command
-        line is limited to 32,767 characters like any other."""
-        if len(command_line) <= HEX_LIMIT:
-            return command_line.hex()
-        path = os.path.join(folder, "cmdline")
-        with open(path, "wb") as f:
-            f.write(command_line)
-        return "@" + dos_path(path)
-
-    def warm_up(self):
-        """Lets the first Wine process of a server start Wine's background
-        services, which keep the standard handles they inherit open for the
-        server's life: here they get /dev/null rather than a case's pipes."""
-        subprocess.run(["wine", self.launcher, self.command_line(b"").hex()],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, env=self.env(), timeout=300)
-        self.warmed_up = True
-
-    def run_args(self, args, stdin=b"", cwd=None, env=None):
-        return self.run(quote_args(args), stdin, cwd, env)
 
 
 def exchange_until_exit(proc, stdin, deadline):
-    """Feeds `stdin` to `proc` and collects its stdout and stderr until it
-    has exited. End of file on the pipes is not awaited: a Wine background
-    process may hold them open long after the tool has ended."""
-    with Exchange(proc, stdin) as exchange:
-        while proc.poll() is None:
-            if time.monotonic() > deadline:
-                raise subprocess.TimeoutExpired(proc.args, 0)
-            exchange.step()
-        return exchange.finish()
-
-
-class Exchange:
-    def __init__(self, proc, stdin):
-        self.proc = proc
-        self.pending = memoryview(stdin)
-        self.out = {proc.stdout.fileno(): [], proc.stderr.fileno(): []}
-        self.selector = selectors.DefaultSelector()
-        for fd in self.out:
-            os.set_blocking(fd, False)
-            self.selector.register(fd, selectors.EVENT_READ)
-        self.stdin_fd = proc.stdin.fileno() if self.pending else None
-        if self.stdin_fd is not None:
-            os.set_blocking(self.stdin_fd, False)
-            self.selector.register(self.stdin_fd, selectors.EVENT_WRITE)
+    """Feeds `stdin` to `proc` and collects its stdout and stderr until it has
+    exited. End of file on the pipes is not awaited: a Wine background process
+    may still hold them open long after the tool has ended."""
+    out = {proc.stdout: [], proc.stderr: []}
+    pending = memoryview(stdin)
+    with selectors.DefaultSelector() as selector:
+        for pipe in out:
+            os.set_blocking(pipe.fileno(), False)
+            selector.register(pipe, selectors.EVENT_READ)
+        if pending:
+            os.set_blocking(proc.stdin.fileno(), False)
+            selector.register(proc.stdin, selectors.EVENT_WRITE)
         else:
             proc.stdin.close()
-        # Wakes the loop the moment the process ends, where the kernel allows.
-        self.exit_fd = os.pidfd_open(proc.pid) if hasattr(os, "pidfd_open") else None
-        if self.exit_fd is not None:
-            self.selector.register(self.exit_fd, selectors.EVENT_READ)
+        exited = False
+        while not exited:
+            # Once the process has ended, all it wrote is in the pipes: one
+            # more round reads it.
+            exited = proc.poll() is not None
+            if time.monotonic() > deadline:
+                raise subprocess.TimeoutExpired(proc.args, 0)
+            for key, _ in selector.select(timeout=0 if exited else 0.01):
+                if key.fileobj is not proc.stdin:
+                    read_available(key.fileobj, out[key.fileobj], selector)
+                    continue
+                try:
+                    pending = pending[os.write(proc.stdin.fileno(), pending):]
+                except BlockingIOError:
+                    continue
+                except BrokenPipeError:
+                    pending = pending[:0]  # the reader is gone: drop the rest
+                if not pending:
+                    selector.unregister(proc.stdin)
+                    proc.stdin.close()
+    return b"".join(out[proc.stdout]), b"".join(out[proc.stderr])
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *exc):
-        self.selector.close()
-        if self.exit_fd is not None:
-            os.close(self.exit_fd)
-
-    def step(self):
-        for key, _ in self.selector.select(timeout=0.05):
-            if key.fd in self.out:
-                self.read_available(key.fd)
-            elif key.fd == self.stdin_fd:
-                self.write_some()
-
-    def finish(self):
-        # The process has ended: all it wrote is in the pipes now.
-        for fd in self.out:
-            self.read_available(fd)
-        return b"".join(self.out[self.proc.stdout.fileno()]), \
-            b"".join(self.out[self.proc.stderr.fileno()])
-
-    def read_available(self, fd):
-        while True:
-            try:
-                data = os.read(fd, 65536)
-            except BlockingIOError:
-                return
-            if not data:
-                if fd in self.selector.get_map():
-                    self.selector.unregister(fd)
-                return
-            self.out[fd].append(data)
-
-    def write_some(self):
+def read_available(pipe, chunks, selector):
+    while True:
         try:
-            written = os.write(self.stdin_fd, self.pending)
+            data = os.read(pipe.fileno(), 65536)
         except BlockingIOError:
             return
-        except BrokenPipeError:
-            written = len(self.pending)  # the reader is gone: drop the rest
-        self.pending = self.pending[written:]
-        if not self.pending:
-            self.selector.unregister(self.stdin_fd)
-            self.stdin_fd = None
-            self.proc.stdin.close()
-
-
-# Characters that stress the quoting rules; '^' is left out because the tool
-# expands it.
-ALPHABET = 'a" \\\t\'*'
-
-
-def round_trip_cases(count, seed=1):
-    cases = ["", " ", "\t", '"', '""', "\\", "\\\\", '\\"', 'a\\', 'a\\\\', 'a b\\',
-             '"a b"', 'a""b', "C:\\Program Files\\", "\\\\server\\share\\", "'x y'", "*.*"]
-    rng = random.Random(seed)
-    for _ in range(count):
-        cases.append("".join(rng.choice(ALPHABET) for _ in range(rng.randint(1, 8))))
-    return cases
-
-
-def check_round_trip(runner, cwd):
-    """Each text as the one argument (echoed by expansion) and as the search
-    and replacement of filter mode. Gives the list of failures."""
-    failures = []
-    texts = round_trip_cases(40)
-    for text in texts:
-        out, err, status = runner.run_args([text], cwd=cwd)
-        if (out, status) != (text.encode(), 0) or err:
-            failures.append(f"[{text!r}] gave {out!r}, status {status}, stderr {err!r}")
-    for search, replace in zip(texts[1:], reversed(texts)):
-        out, err, status = runner.run_args(["-r", search, replace], search.encode() + b"\n", cwd)
-        if (out, status) != (replace.encode() + b"\r\n", 0) or err:
-            failures.append(f"-r {search!r} {replace!r} gave {out!r}, status {status}")
-    return failures, len(texts) * 2 - 1
-
-
-def main(argv):
-    if len(argv) != 3:
-        print(__doc__)
-        return 2
-    scratch = tempfile.mkdtemp(prefix="tandor-wine-")
-    runner = WineRunner(argv[1], argv[2], os.path.join(scratch, "prefix"))
-    try:
-        runner.start()
-        start = time.monotonic()
-        failures, runs = check_round_trip(runner, scratch)
-        elapsed = time.monotonic() - start
-    finally:
-        runner.stop()
-        shutil.rmtree(scratch, ignore_errors=True)
-    for failure in failures:
-        print("FAIL", failure)
-    print(f"{runs - len(failures)} passed, {len(failures)} failed "
-          f"({1000 * elapsed / runs:.0f} ms per run)")
-    return 1 if failures else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+        if not data:  # end of file: stop watching, or select would spin
+            selector.unregister(pipe)
+            return
+        chunks.append(data)
