@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "cli/exit_status.h"
 #include "fakes.h"
@@ -104,6 +106,39 @@ TEST(FilterTest, LongLinesAcrossProductionBlocks) {
     EXPECT_EQ(FilterStream("pass XX", "pass 1.1", in, out), kStatusSuccess);
     EXPECT_TRUE(out.text == expected) << "chunk " << chunk;
   }
+}
+
+// Gives one line per read, as a console does, and notes what had been
+// written and flushed by the time each read came.
+class TypedLines : public InputStream {
+ public:
+  TypedLines(std::vector<std::string> lines, const StringOutput& output)
+      : lines_(std::move(lines)), output_(output) {}
+  size_t Read(char* buffer, size_t capacity) override {
+    seen.push_back(output_.text + " flushes " + std::to_string(output_.flushes));
+    if (next_ == lines_.size()) return 0;
+    std::string& line = lines_[next_++];
+    size_t count = std::min(capacity, line.size());
+    memcpy(buffer, line.data(), count);
+    return count;
+  }
+  bool failed() const override { return false; }
+  std::vector<std::string> seen;
+
+ private:
+  std::vector<std::string> lines_;
+  size_t next_ = 0;
+  const StringOutput& output_;
+};
+
+TEST(FilterTest, EachLineGoesOutBeforeTheNextIsRead) {
+  StringOutput out;
+  TypedLines in({"pass XX\n", "a pass XX b\n", "pass"}, out);
+  EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusSuccess);
+  const std::vector<std::string> seen = {
+      " flushes 0", "y\n flushes 1", "y\na y b\n flushes 2", "y\na y b\n flushes 3"};
+  EXPECT_EQ(in.seen, seen);
+  EXPECT_EQ(out.text, "y\na y b\npass\n");
 }
 
 }  // namespace

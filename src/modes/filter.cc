@@ -38,12 +38,12 @@ class BlockReader {
         block_(AlignUp(storage_.get() + carry_capacity, kPageSize)),
         block_size_(block_size) {}
 
-  // Reads the next block; false at the end of input, when text() is only
-  // what was carried.
-  bool Fill(InputStream& input) {
+  // Reads the next block and gives its size: 0 at the end of input, when
+  // text() is only what was carried.
+  size_t Fill(InputStream& input) {
     size_t count = input.Read(block_, block_size_);
     text_ = std::string_view(block_ - text_.size(), text_.size() + count);
-    return count > 0;
+    return count;
   }
 
   // The carried bytes followed by the last block.
@@ -65,7 +65,8 @@ class BlockReader {
 
 // The output side: gathers the small pieces (the text between occurrences,
 // the replacements) into page-aligned writes of a fixed size, one call to the
-// output stream per buffer instead of two per occurrence.
+// output stream per buffer instead of two per occurrence. Drain() hands on a
+// part-filled buffer.
 class PieceWriter {
  public:
   PieceWriter(OutputStream& output, size_t capacity)
@@ -121,6 +122,9 @@ size_t ReplaceSettled(std::string_view text, std::string_view search, std::strin
   }
   size_t keep = at_end || search.empty() ? 0 : search.size() - 1;
   size_t tail = text.size() - scan > keep ? text.size() - keep : scan;
+  // No occurrence spans a line end: a line read is settled to its end.
+  size_t line_end = text.substr(tail).rfind('\n');
+  if (line_end != std::string_view::npos) tail += line_end + 1;
   output.Append(text.substr(scan, tail - scan));
   return tail;
 }
@@ -138,11 +142,18 @@ int FilterStreamInBlocks(std::string_view search_string, std::string_view replac
   PieceWriter writer(output, block_size);
   bool found = false;
   char last_byte = '\n';
-  for (bool more = true; more && !output.failed();) {
-    more = reader.Fill(input);
-    if (more) last_byte = reader.text().back();
+  for (;;) {
+    size_t count = reader.Fill(input);
+    if (count > 0) last_byte = reader.text().back();
     reader.CarryFrom(
-        ReplaceSettled(reader.text(), search_string, replace_string, !more, writer, &found));
+        ReplaceSettled(reader.text(), search_string, replace_string, count == 0, writer, &found));
+    if (count == 0 || output.failed()) break;
+    // A short read means the input may be waiting, e.g. for a line typed at
+    // the console: what is settled goes out meanwhile.
+    if (count < block_size) {
+      writer.Drain();
+      output.Flush();
+    }
   }
   // The last line ends with a line end like every other.
   if (last_byte != '\n') writer.Append("\n");
