@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# Filter-mode throughput and memory against general-purpose peers.
+#
+# Usage: bench/filter_bench.sh [TANDOR_BINARY] [RUNS]
+#   TANDOR_BINARY  the tool to measure (default build/release/tandor); build it
+#                  first, ideally the static release build. Nothing is built here.
+#   RUNS           timed rounds (default 10); see warm_up below.
+# Environment:
+#   BENCH_DIR      where the inputs and outputs live (default /dev/shm/tandor-bench,
+#                  tmpfs, so that the disk is not measured); inputs are reused.
+#   SLOW_CAP       seconds after which a peer is stopped on the 1 GiB input (default 120).
+#
+# Two inputs: 256 MiB of text lines with about one "pass XX" per 100 bytes, and
+# 1 GiB of the same text without a single newline. Every tool replaces
+# "pass XX" by "pass 1.1" reading the input file on stdin and writing stdout to
+# a file in BENCH_DIR. For each: median seconds, MB/s of input, the time as a
+# ratio of tandor's, and peak resident set (GNU time's %M). cat copying the
+# file is the floor. Needs GNU time (/usr/bin/time, Debian package "time")
+# and bash 5; sd and rg (Debian packages sd, ripgrep) are measured when
+# installed.
+set -euo pipefail
+
+tandor=$(realpath "${1:-build/release/tandor}")
+runs=${2:-10}
+dir=${BENCH_DIR:-/dev/shm/tandor-bench}
+cap=${SLOW_CAP:-120}
+[ -x "$tandor" ] || { echo "no tandor binary at $tandor; build it first" >&2; exit 2; }
+for need in /usr/bin/time perl sed; do
+  command -v "$need" >/dev/null || { echo "missing $need" >&2; exit 2; }
+done
+mkdir -p "$dir"
+
+# A 4 MiB chunk of lines of 0 to ~30 words, with "pass XX" about every 100
+# bytes and near misses ("pass X", "Pass XX", "pass XY") in between, repeated.
+make_inputs() {
+  local chunk=$dir/chunk.txt
+  [ -f "$dir/lines-256m.txt" ] && [ -f "$dir/oneline-1g.txt" ] && return
+  perl -e '
+    srand(7);
+    my @words = qw(the setting value path release build pass Pass XY X config
+                   C:\\Windows %PATH% version 1.0 release-notes tool a);
+    my $out = "";
+    while (length($out) < 4 * 1024 * 1024) {
+      my $line = "";
+      for (1 .. int(rand(31))) {
+        my $r = rand();
+        $line .= $r < 0.064 ? "pass XX " : $r < 0.08 ? "pass XY " : $words[rand @words] . " ";
+      }
+      $out .= $line . "\n";
+    }
+    print substr($out, 0, 4 * 1024 * 1024 - 1), "\n";' >"$chunk"
+  echo "generated: $(grep -o 'pass XX' "$chunk" | wc -l) occurrences per 4 MiB" >&2
+  for _ in $(seq 64); do cat "$chunk"; done >"$dir/lines-256m.txt"
+  tr '\n' ' ' <"$chunk" >"$chunk.flat"
+  for _ in $(seq 256); do cat "$chunk.flat"; done >"$dir/oneline-1g.txt"
+  rm -f "$chunk" "$chunk.flat"
+}
+
+# One warm-up run per tool under GNU time, which starts the tool itself (no
+# shell counted): its peak RSS, and whether it passes the cap (then it is
+# reported as such and not run again). Then `runs` rounds, each running every
+# tool once in turn, so that a busy spell of the machine slows all alike;
+# a tool that took over 3 s is run in the first 3 rounds only. The median
+# of its rounds is reported.
+declare -A seconds rss slow
+warm_up() {
+  local name=$1 input=$2; shift 2
+  local status=0 stats
+  timeout "$cap" /usr/bin/time -q -f '%e %M' -o "$dir/time.txt" "$@" <"$input" >"$dir/out" || status=$?
+  rm -f "$dir/out"
+  if [ "$status" = 124 ]; then
+    seconds[$name]=cap rss[$name]=-
+    return
+  fi
+  stats=$(cat "$dir/time.txt")
+  rss[$name]=$(awk "BEGIN { printf \"%.1f\", ${stats#* } / 1024 }")
+  slow[$name]=$(awk "BEGIN { print (${stats% *} > 3) }")
+  seconds[$name]=
+}
+
+time_once() {
+  local input=$1; shift
+  local start=$EPOCHREALTIME
+  "$@" <"$input" >"$dir/out" || true
+  local end=$EPOCHREALTIME
+  rm -f "$dir/out"
+  awk "BEGIN { print $end - $start }"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+report() {
+  local title=$1 input=$2; shift 2
+  local megabytes
+  megabytes=$(awk "BEGIN { print $(stat -c %s "$input") / 1e6 }")
+  echo
+  echo "## $title ($(du -h "$input" | cut -f1)B, median of up to $runs runs)"
+  printf '| %-10s | %9s | %9s | %9s | %9s |\n' tool seconds MB/s "vs tandor" "RSS MiB"
+  printf '|%s|%s|%s|%s|%s|\n' ------------ ----------- ----------- ----------- -----------
+  for name in "$@"; do
+    local s=${seconds[$name]}
+    if [ "$s" = cap ]; then
+      printf '| %-10s | %9s | %9s | %9s | %9s |\n' "$name" ">$cap" "-" "-" "-"
+    else
+      printf '| %-10s | %9.3f | %9.0f | %9.2f | %9s |\n' "$name" "$s" \
+        "$(awk "BEGIN { print $megabytes / $s }")" \
+        "$(awk "BEGIN { print $s / ${seconds[tandor]} }")" "${rss[$name]}"
+    fi
+  done
+  local sed_ratio="-"
+  [ "${seconds[sed]}" = cap ] || sed_ratio=$(awk "BEGIN { printf \"%.1f\", ${seconds[sed]} / ${seconds[tandor]} }")
+  echo
+  echo "tandor/cat time $(awk "BEGIN { printf \"%.2f\", ${seconds[tandor]} / ${seconds[cat]} }") (target <= 1.5)," \
+       "sed/tandor time $sed_ratio (target >= 6, '-' when sed hit the cap)," \
+       "tandor peak RSS ${rss[tandor]} MiB (target <= 4)"
+}
+
+# tandor's output must be sed's, byte for byte, before its speed means anything.
+check_output() {
+  local input=$1
+  "$tandor" -r 'pass XX' 'pass 1.1' <"$input" >"$dir/out.tandor" || true
+  sed 's/pass XX/pass 1.1/g' "$input" >"$dir/out.sed"
+  cmp "$dir/out.tandor" "$dir/out.sed" || { echo "tandor's output differs from sed's" >&2; exit 1; }
+  rm -f "$dir/out.tandor" "$dir/out.sed"
+}
+
+run_all() {
+  local title=$1 input=$2
+  local -A commands=(
+    [tandor]="$(printf '%q ' "$tandor" -r 'pass XX' 'pass 1.1')"
+    [cat]="cat"
+    [sed]="sed 's/pass XX/pass 1.1/g'"
+    [perl]="perl -pe 's/pass XX/pass 1\\.1/g'"
+    [sd]="sd -s 'pass XX' 'pass 1.1'"
+    [rg]="rg --no-config --passthru -F 'pass XX' -r 'pass 1.1'"
+  )
+  local tools=(tandor cat sed perl) name round
+  command -v sd >/dev/null && tools+=(sd)
+  command -v rg >/dev/null && tools+=(rg)
+  for name in "${tools[@]}"; do
+    eval "warm_up $name \"\$input\" ${commands[$name]}"
+    rm -f "$dir/times.$name"
+  done
+  for round in $(seq "$runs"); do
+    for name in "${tools[@]}"; do
+      [ "${seconds[$name]}" = cap ] && continue
+      [ "${slow[$name]}" = 1 ] && [ "$round" -gt 3 ] && continue
+      eval "time_once \"\$input\" ${commands[$name]}" >>"$dir/times.$name"
+    done
+  done
+  for name in "${tools[@]}"; do
+    [ "${seconds[$name]}" = cap ] || seconds[$name]=$(median <"$dir/times.$name")
+    rm -f "$dir/times.$name"
+  done
+  report "$title" "$input" "${tools[@]}"
+}
+
+make_inputs
+check_output "$dir/lines-256m.txt"
+echo "tandor: $tandor"
+run_all "256 MiB of lines" "$dir/lines-256m.txt"
+run_all "1 GiB, no newline" "$dir/oneline-1g.txt"
