@@ -15,7 +15,8 @@
 # "pass XX" by "pass 1.1" reading the input file on stdin and writing stdout to
 # a file in BENCH_DIR. For each: median seconds, MB/s of input, the time as a
 # ratio of tandor's, and peak resident set (GNU time's %M). cat copying the
-# file is the floor. Needs GNU time (/usr/bin/time, Debian package "time")
+# file is the floor: it copies inside the kernel (copy_file_range), while dd
+# shows a copy through a user-space buffer, as a filter must make. Needs GNU time (/usr/bin/time, Debian package "time")
 # and bash 5; sd and rg (Debian packages sd, ripgrep) are measured when
 # installed.
 set -euo pipefail
@@ -129,12 +130,13 @@ run_all() {
   local -A commands=(
     [tandor]="$(printf '%q ' "$tandor" -r 'pass XX' 'pass 1.1')"
     [cat]="cat"
+    [dd]="dd bs=256K status=none"
     [sed]="sed 's/pass XX/pass 1.1/g'"
     [perl]="perl -pe 's/pass XX/pass 1\\.1/g'"
     [sd]="sd -s 'pass XX' 'pass 1.1'"
     [rg]="rg --no-config --passthru -F 'pass XX' -r 'pass 1.1'"
   )
-  local tools=(tandor cat sed perl) name round
+  local tools=(tandor cat dd sed perl) name round
   command -v sd >/dev/null && tools+=(sd)
   command -v rg >/dev/null && tools+=(rg)
   for name in "${tools[@]}"; do
