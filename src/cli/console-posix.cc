@@ -35,19 +35,19 @@ class FdInput : public InputStream {
 class FdOutput : public OutputStream {
  public:
   void Write(std::string_view bytes) override {
-    if (bytes.size() > kCapacity - used_) {
+    // A piece that would fill the buffer goes out as it is, without a copy.
+    if (bytes.size() >= kCapacity) {
       Flush();
-      if (bytes.size() >= kCapacity) {
-        WriteAll(bytes.data(), bytes.size());
-        return;
-      }
+      WriteAll(bytes.data(), bytes.size());
+      return;
     }
-    std::copy(bytes.begin(), bytes.end(), buffer_.get() + used_);
+    if (bytes.size() > kCapacity - used_) Flush();
+    std::copy(bytes.begin(), bytes.end(), buffer_ + used_);
     used_ += bytes.size();
   }
 
   void Flush() override {
-    WriteAll(buffer_.get(), used_);
+    WriteAll(buffer_, used_);
     used_ = 0;
   }
 
@@ -69,7 +69,9 @@ class FdOutput : public OutputStream {
     }
   }
 
-  std::unique_ptr<char[]> buffer_{new char[kCapacity]};
+  // The kernel copies from a buffer off a page boundary at about half the
+  // speed.
+  alignas(4096) char buffer_[kCapacity];
   size_t used_ = 0;
   bool failed_ = false;
 };
