@@ -15,40 +15,12 @@ namespace tandor {
 // arrives as a single '\n'; every other byte, NUL included, as it was.
 class InputStream {
  public:
-  InputStream();
-  virtual ~InputStream();
-  InputStream(const InputStream&) = delete;
-  InputStream& operator=(const InputStream&) = delete;
-
+  virtual ~InputStream() = default;
   // Reads up to `capacity` bytes. Gives the count, or 0 at end of input or
   // after a read error (see failed()).
   virtual size_t Read(char* buffer, size_t capacity) = 0;
-
-  // Slides a window along the input, for a reader that scans it in place.
-  // Gives the last `keep` bytes of the window given before (none on the first
-  // call; `keep` is at most that window's size) followed by new input: `size`
-  // bytes or more when that much is at hand without waiting, fewer when not,
-  // none at the end of input or after a read error (see failed()). So a
-  // window no longer than `keep` means the input has ended. The window stays
-  // valid until the next call. Mixing with Read() is allowed: each continues
-  // where the other stopped.
-  virtual std::string_view NextWindow(size_t keep, size_t size);
-
   // True once a read has failed for a reason other than end of input.
   virtual bool failed() const = 0;
-
- protected:
-  // The portable NextWindow: `kept` (which may lie in the window given
-  // before) moved into a buffer owned here, followed by one Read() of up to
-  // `size` bytes.
-  std::string_view ReadWindow(std::string_view kept, size_t size);
-
- private:
-  std::unique_ptr<char[]> storage_;
-  char* block_ = nullptr;  // page-aligned; room for the kept bytes before it
-  size_t room_before_ = 0;
-  size_t room_ = 0;
-  std::string_view window_;
 };
 
 // Standard output with the platform's newline convention applied to every

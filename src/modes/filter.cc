@@ -16,11 +16,10 @@ namespace {
 // Big enough that a read, a write and a carry move per block cost nothing
 // next to the scan, and above the console's own 128 KiB buffer so that whole
 // blocks pass it straight; small enough to stay in the L2 cache and far
-// inside the 4 MiB memory budget. Input that is mapped comes in larger
-// windows (see NextWindow).
+// inside the 4 MiB memory budget.
 constexpr size_t kBlockSize = 256 * 1024;
-// The kernel copies from a buffer off a page boundary at about half the
-// speed, so the output buffer starts on one.
+// The kernel copies to and from a buffer off a page boundary at about half
+// the speed, so both buffers start on one.
 constexpr size_t kPageSize = 4096;
 // Occurrence positions gathered per pass: 32 KiB of stack.
 constexpr size_t kWindow = 4096;
@@ -29,6 +28,40 @@ char* AlignUp(char* pointer, size_t alignment) {
   uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
   return pointer + (alignment - address % alignment) % alignment;
 }
+
+// The input side: each block is read to a page boundary, just behind the
+// bytes carried over from the block before.
+class BlockReader {
+ public:
+  BlockReader(size_t carry_capacity, size_t block_size)
+      : storage_(new char[carry_capacity + kPageSize + block_size]),
+        block_(AlignUp(storage_.get() + carry_capacity, kPageSize)),
+        block_size_(block_size) {}
+
+  // Reads the next block and gives its size: 0 at the end of input, when
+  // text() is only what was carried.
+  size_t Fill(InputStream& input) {
+    size_t count = input.Read(block_, block_size_);
+    text_ = std::string_view(block_ - text_.size(), text_.size() + count);
+    return count;
+  }
+
+  // The carried bytes followed by the last block.
+  std::string_view text() const { return text_; }
+
+  // Keeps text() from `tail` on, at most the carry capacity, for the next block.
+  void CarryFrom(size_t tail) {
+    size_t carried = text_.size() - tail;
+    memmove(block_ - carried, text_.data() + tail, carried);
+    text_ = std::string_view(block_ - carried, carried);
+  }
+
+ private:
+  std::unique_ptr<char[]> storage_;
+  char* const block_;
+  const size_t block_size_;
+  std::string_view text_;
+};
 
 // The output side: gathers the small pieces (the text between occurrences,
 // the replacements) into page-aligned writes of a fixed size, one call to the
@@ -105,19 +138,18 @@ int FilterStreamInBlocks(std::string_view search_string, std::string_view replac
   // A search text holding a line end matches no line, though searched across
   // the whole stream it would.
   if (search_string.find('\n') != std::string_view::npos) search_string = {};
+  BlockReader reader(search_string.empty() ? 0 : search_string.size() - 1, block_size);
   PieceWriter writer(output, block_size);
   bool found = false;
   char last_byte = '\n';
-  size_t keep = 0;
   for (;;) {
-    std::string_view text = input.NextWindow(keep, block_size);
-    size_t count = text.size() - keep;
-    if (count > 0) last_byte = text.back();
-    keep = text.size() -
-           ReplaceSettled(text, search_string, replace_string, count == 0, writer, &found);
+    size_t count = reader.Fill(input);
+    if (count > 0) last_byte = reader.text().back();
+    reader.CarryFrom(
+        ReplaceSettled(reader.text(), search_string, replace_string, count == 0, writer, &found));
     if (count == 0 || output.failed()) break;
-    // Fewer bytes than asked for means the input may be waiting, e.g. for a
-    // line typed at the console: what is settled goes out meanwhile.
+    // A short read means the input may be waiting, e.g. for a line typed at
+    // the console: what is settled goes out meanwhile.
     if (count < block_size) {
       writer.Drain();
       output.Flush();

@@ -9,10 +9,9 @@
 
 namespace tandor {
 
-// FilterStream (modes.h) asking `input` for windows of `block_size` new
-// bytes (InputStream::NextWindow) and writing in pieces of that size;
-// `block_size` must be at least 1. Gives the same status and output for any
-// block size and however the input windows it.
+// FilterStream (modes.h) reading `input` in blocks of at most `block_size`
+// bytes besides the few carried from one block to the next; `block_size`
+// must be at least 1. Gives the same status and output for any block size.
 int FilterStreamInBlocks(std::string_view search_string, std::string_view replace_string,
                          InputStream& input, OutputStream& output, size_t block_size);
 
