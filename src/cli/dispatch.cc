@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ascii.h"
 #include "cli/exit_status.h"
 #include "modes/modes.h"
 
@@ -13,8 +14,7 @@ namespace {
 // Only the first two characters of the option count: "-rabc" is "-r".
 char OptionLetter(const std::string& argument) {
   if (argument.size() < 2 || argument[0] != '-') return '\0';
-  char letter = argument[1];
-  return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
+  return UpperAscii(argument[1]);
 }
 
 }  // namespace

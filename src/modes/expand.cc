@@ -1,5 +1,6 @@
 #include <string>
 
+#include "cli/ascii.h"
 #include "cli/exit_status.h"
 #include "cli/line_reader.h"
 #include "modes/modes.h"
@@ -15,9 +16,6 @@ constexpr std::string_view kNoKeyError =
     "\n\n\n !!! Error: No Registry key specified !!! \n\n\n";
 constexpr std::string_view kKeyQuoteError =
     "\n\n\n !!! Error in specifying Registry key !!! \n\n\n";
-
-// Only a to z fold; no other byte changes, whatever the code page.
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 

@@ -28,11 +28,17 @@ struct RootKey {
   uint32_t predefined_key;  // the platform's HKEY value
 };
 
+// The platform's values of the predefined keys.
+constexpr uint32_t kClassesRoot = 0x80000000u;
+constexpr uint32_t kCurrentUser = 0x80000001u;
+constexpr uint32_t kLocalMachine = 0x80000002u;
+constexpr uint32_t kUsers = 0x80000003u;
+
 inline constexpr RootKey RootKeyTable[] = {
-    {"HKEY_CLASSES_ROOT", 0x80000000u},
-    {"HKEY_CURRENT_USER", 0x80000001u},
-    {"HKEY_LOCAL_MACHINE", 0x80000002u},
-    {"HKEY_USERS", 0x80000003u},
+    {"HKEY_CLASSES_ROOT", kClassesRoot},
+    {"HKEY_CURRENT_USER", kCurrentUser},
+    {"HKEY_LOCAL_MACHINE", kLocalMachine},
+    {"HKEY_USERS", kUsers},
 };
 inline constexpr size_t kRootKeyCount = sizeof RootKeyTable / sizeof RootKeyTable[0];
 

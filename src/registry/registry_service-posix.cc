@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "registry/hive_file.h"
+#include "registry/registry_path.h"
 #include "registry/registry_service.h"
 #include "registry/wine_prefix.h"
 #include "registry/wine_registry_file.h"
@@ -16,11 +17,6 @@
 namespace tandor {
 
 namespace {
-
-constexpr uint32_t kClassesRoot = 0x80000000u;
-constexpr uint32_t kCurrentUser = 0x80000001u;
-constexpr uint32_t kLocalMachine = 0x80000002u;
-constexpr uint32_t kUsers = 0x80000003u;
 
 // A key's place in the prefix: the registry file and the path below its root.
 struct HiveKey {
@@ -78,8 +74,7 @@ class WineRegistry : public RegistryService {
 
   bool SetString(RegistryKey key, std::string_view value_name, std::string_view text) override {
     OpenedHiveKey* opened = Find(key, RegistryAccess::kWrite);
-    std::u16string units;
-    if (opened == nullptr || !DecodeUtf8(text, Surrogates::kRefuse, &units)) return false;
+    if (opened == nullptr) return false;
     const HiveKey& where = opened->where;
     WineTime now = Now();
     // A running wineserver would overwrite the file at its next save.
