@@ -27,6 +27,8 @@ class Case:
     env: dict = field(default_factory=dict)
     raw: str = None            # Windows only: the command line after the program name
     only: str = None           # "posix" or "wine"
+    stdin_file: bool = False   # standard input is a file holding `stdin`, not a pipe
+    stdout_path: str = None    # POSIX only: standard output opened on this file, not captured
     # Registry values expected after the run: {"HKLM\\Key": {"Value": "data"}};
     # every other value under the checked roots must be unchanged.
     registry_after: dict = field(default_factory=dict)
@@ -134,6 +136,12 @@ def expand(control, out, status=0, **kw):
 def filt(search, replace, stdin, out, status=0, name=None, **kw):
     return Case(name=name or f"filter {search!r}->{replace!r} on {stdin[:20]!r}",
                 args=["-r", search, replace], stdin=stdin, out=out, status=status, **kw)
+
+
+# Megabytes of lines, more than the tool's output buffers hold together.
+# Read from a file, where every read but the last is full, a large output is
+# written by a second thread, and must come out whole and in order.
+BIG_INPUT = b"".join(b"%d pass XX %s\n" % (i, b"pass X" * (i % 23)) for i in range(60000))
 
 
 def rewrite(path, search, replace, out, status, after=None, **kw):
@@ -244,6 +252,12 @@ CASES = [
     filt("a", "aa", b"aaa", b"aaaaaa\n"),
     filt("XX", "", b"aXXbXX\n", b"ab\n"),
     filt("ab", "Z", b"a" * 70000 + b"b", b"a" * 69999 + b"Z\n", name="occurrence after a long run"),
+    filt("pass XX", "pass 1.1", BIG_INPUT, BIG_INPUT.replace(b"pass XX", b"pass 1.1"),
+         stdin_file=True, name="megabytes from a file, in order"),
+    filt("pass XX", "pass 1.1", BIG_INPUT, BIG_INPUT.replace(b"pass XX", b"pass 1.1"),
+         name="megabytes from a pipe, in order"),
+    filt("pass XX", "pass 1.1", BIG_INPUT, b"", status=1, stdin_file=True, stdout_path="/dev/full",
+         only="posix", name="megabytes to a full disk fail"),
     filt("b", "c", b"a\x00b\n", b"a\x00c\n", only="posix", name="NUL kept"),
     filt("b", "c", b"a\r\nb\r\n", b"a\r\nc\r\n", only="posix", name="CR LF passes unchanged"),
     filt("b", "c", b"b\x1ab\n", b"c\x1ac\n", only="posix", name="0x1A is an ordinary byte"),

@@ -37,9 +37,20 @@ class PosixTarget:
     def run(self, case, cwd, env):
         run_env = dict(os.environ, WINEPREFIX=self.prefix.path)
         run_env.update(env)
-        proc = subprocess.run([self.binary] + case.args, input=case.stdin, cwd=cwd,
-                              env=run_env, capture_output=True, timeout=60)
-        return proc.stdout, proc.stderr, proc.returncode
+        with tempfile.TemporaryFile() as stdin, tempfile.TemporaryFile() as stdout:
+            stdin.write(case.stdin)
+            stdin.seek(0)
+            target = open(case.stdout_path, "wb") if case.stdout_path else stdout
+            try:
+                proc = subprocess.run([self.binary] + case.args, cwd=cwd, env=run_env,
+                                      input=None if case.stdin_file else case.stdin,
+                                      stdin=stdin if case.stdin_file else None,
+                                      stdout=target, stderr=subprocess.PIPE, timeout=60)
+            finally:
+                if target is not stdout:
+                    target.close()
+            stdout.seek(0)
+            return stdout.read(), proc.stderr, proc.returncode
 
     def expected(self, out):
         return out
@@ -55,7 +66,7 @@ class WineTarget:
 
     def run(self, case, cwd, env):
         cmdline = case.raw if case.raw is not None else self.quote_args(case.args)
-        return self.runner.run(cmdline, case.stdin, cwd, env)
+        return self.runner.run(cmdline, case.stdin, cwd, env, stdin_file=case.stdin_file)
 
     def expected(self, out):
         return crlf(out)

@@ -65,10 +65,11 @@ class WineRunner:
         self.wine_env = dict(WINEPREFIX=os.path.abspath(prefix), WINEDEBUG="-all")
         self.warmed_up = False
 
-    def run(self, cmdline, stdin=b"", cwd=None, env=None, timeout=60):
+    def run(self, cmdline, stdin=b"", cwd=None, env=None, timeout=60, stdin_file=False):
         """Runs tandor.exe with `cmdline` (str in the ANSI code page, or bytes)
-        exactly as given after the quoted program path, `stdin` on a pipe, in
-        the Unix directory `cwd`. Gives (stdout, stderr, exit status)."""
+        exactly as given after the quoted program path, `stdin` on a pipe (in
+        a file with `stdin_file`), in the Unix directory `cwd`. Gives (stdout,
+        stderr, exit status)."""
         if isinstance(cmdline, str):
             cmdline = cmdline.encode(ANSI_CODE_PAGE)
         program = b'"' + dos_path(self.exe).encode(ANSI_CODE_PAGE) + b'"'
@@ -87,7 +88,13 @@ class WineRunner:
                 argument = "@" + dos_path(os.path.join(folder, "cmdline"))
                 with open(os.path.join(folder, "cmdline"), "wb") as f:
                     f.write(command_line)
-            with subprocess.Popen(["wine", self.launcher, argument], stdin=subprocess.PIPE,
+            stdin_source = subprocess.PIPE
+            if stdin_file:
+                stdin_source = open(os.path.join(folder, "stdin"), "w+b")
+                stdin_source.write(stdin)
+                stdin_source.seek(0)
+                stdin = b""
+            with subprocess.Popen(["wine", self.launcher, argument], stdin=stdin_source,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd,
                                   env={**os.environ, **(env or {}), **self.wine_env}) as proc:
                 try:
@@ -95,6 +102,8 @@ class WineRunner:
                 finally:
                     if proc.poll() is None:
                         proc.kill()
+                    if stdin_file:
+                        stdin_source.close()
         return out, err, proc.returncode
 
 
@@ -111,7 +120,7 @@ def exchange_until_exit(proc, stdin, deadline):
         if pending:
             os.set_blocking(proc.stdin.fileno(), False)
             selector.register(proc.stdin, selectors.EVENT_WRITE)
-        else:
+        elif proc.stdin:
             proc.stdin.close()
         exited = False
         while not exited:
