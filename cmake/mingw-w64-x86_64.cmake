@@ -5,10 +5,11 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(tandor_mingw_prefix x86_64-w64-mingw32)
-# The -win32 thread model needs no winpthread DLL, so a static link leaves
-# only the system's own DLLs to load.
-find_program(CMAKE_C_COMPILER NAMES ${tandor_mingw_prefix}-gcc-win32 ${tandor_mingw_prefix}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${tandor_mingw_prefix}-g++-win32 ${tandor_mingw_prefix}-g++ REQUIRED)
+# The posix thread model: its runtime has std::thread, which the output
+# written behind uses (the win32 model's has none before GCC 13). The tool
+# links statically, winpthread included, so only the system's own DLLs load.
+find_program(CMAKE_C_COMPILER NAMES ${tandor_mingw_prefix}-gcc-posix REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${tandor_mingw_prefix}-g++-posix REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${tandor_mingw_prefix}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${tandor_mingw_prefix})

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/console.h"
+#include "cli/buffered_output.h"
 #include "registry/wine_prefix.h"
 
 namespace tandor {
@@ -32,48 +33,20 @@ class FdInput : public InputStream {
   bool failed_ = false;
 };
 
-class FdOutput : public OutputStream {
+class FdSink : public ByteSink {
  public:
-  void Write(std::string_view bytes) override {
-    // A piece that would fill the buffer goes out as it is, without a copy.
-    if (bytes.size() >= kCapacity) {
-      Flush();
-      WriteAll(bytes.data(), bytes.size());
-      return;
-    }
-    if (bytes.size() > kCapacity - used_) Flush();
-    std::copy(bytes.begin(), bytes.end(), buffer_ + used_);
-    used_ += bytes.size();
-  }
-
-  void Flush() override {
-    WriteAll(buffer_, used_);
-    used_ = 0;
-  }
-
-  bool failed() const override { return failed_; }
-
- private:
-  static constexpr size_t kCapacity = 128 * 1024;
-
-  void WriteAll(const char* data, size_t size) {
-    while (size > 0 && !failed_) {
+  bool WriteAll(const char* data, size_t size) override {
+    while (size > 0) {
       ssize_t count = write(STDOUT_FILENO, data, size);
       if (count < 0) {
         if (errno == EINTR) continue;
-        failed_ = true;
-        return;
+        return false;
       }
       data += count;
       size -= static_cast<size_t>(count);
     }
+    return true;
   }
-
-  // The kernel copies from a buffer off a page boundary at about half the
-  // speed.
-  alignas(4096) char buffer_[kCapacity];
-  size_t used_ = 0;
-  bool failed_ = false;
 };
 
 class PosixConsole : public Console {
@@ -102,7 +75,10 @@ class PosixConsole : public Console {
  private:
   std::vector<std::string> arguments_;
   FdInput input_;
-  FdOutput output_;
+  FdSink sink_;
+  // A terminal too gets its output at the end or when the tool flushes it
+  // (a prompt): the tool writes nothing it would show piece by piece.
+  BufferedOutput output_{sink_, 128 * 1024, /*immediate=*/false};
 };
 
 }  // namespace

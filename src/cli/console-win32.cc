@@ -106,8 +106,9 @@ class Win32Console : public Console {
         output_kind_(KindOf(output_handle_)),
         source_(input_handle_),
         sink_(output_handle_, output_kind_),
+        text_sink_(sink_, BlockSizeFor(output_kind_)),
         input_(source_, input_kind_, BlockSizeFor(input_kind_)),
-        output_(sink_, output_kind_, BlockSizeFor(output_kind_)) {}
+        output_(text_sink_, BlockSizeFor(output_kind_), output_kind_ == StreamKind::kDevice) {}
 
   const std::vector<std::string>& Arguments() override { return arguments_; }
   std::string CurrentDirectory() override { return CurrentDirectoryText(); }
@@ -122,8 +123,9 @@ class Win32Console : public Console {
   StreamKind output_kind_;
   HandleSource source_;
   HandleSink sink_;
+  CrLfSink text_sink_;
   TextInputStream input_;
-  TextOutputStream output_;
+  BufferedOutput output_;
 };
 
 }  // namespace

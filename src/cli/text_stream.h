@@ -7,7 +7,9 @@
 #include <memory>
 #include <string_view>
 
+#include "cli/buffers.h"
 #include "cli/console.h"
+#include "cli/buffered_output.h"
 
 namespace tandor {
 
@@ -21,14 +23,6 @@ class ByteSource {
   virtual size_t ReadSome(char* buffer, size_t capacity) = 0;
   // True once a read has failed for a reason other than end of input.
   virtual bool failed() const = 0;
-};
-
-// The raw destination of standard output.
-class ByteSink {
- public:
-  virtual ~ByteSink() = default;
-  // Writes all `size` bytes. Gives false if any could not be written.
-  virtual bool WriteAll(const char* data, size_t size) = 0;
 };
 
 // Where a stream leads: a device (console, terminal, NUL) or a file or pipe.
@@ -63,27 +57,19 @@ class TextInputStream : public InputStream {
 
 // Standard output as a text stream: every '\n' goes out as CR LF and every
 // other byte, CR included, as it is (so CR LF in a text becomes CR CR LF).
-// To a device each Write is delivered at once; to a file or pipe output is
-// held in blocks of `block_size` until full or flushed. After a failed write
-// everything later is dropped.
-class TextOutputStream : public OutputStream {
+// Under a BufferedOutput the translation of full buffers runs on the thread
+// that writes them, beside the one that fills the next.
+class CrLfSink : public ByteSink {
  public:
-  TextOutputStream(ByteSink& sink, StreamKind kind, size_t block_size);
-  ~TextOutputStream() override;  // flushes
+  // Translates up to `block_size` bytes per write to `sink`.
+  CrLfSink(ByteSink& sink, size_t block_size);
 
-  void Write(std::string_view bytes) override;
-  void Flush() override;
-  bool failed() const override { return failed_; }
+  bool WriteAll(const char* data, size_t size) override;
 
  private:
-  void Deliver(const char* data, size_t size);
-
   ByteSink& sink_;
-  const bool device_;
   const size_t block_size_;
-  std::unique_ptr<char[]> buffer_;
-  size_t used_ = 0;
-  bool failed_ = false;
+  PageBuffer translated_;  // 2 * block_size_: each byte takes at most two
 };
 
 }  // namespace tandor

@@ -1,11 +1,10 @@
 #include "modes/filter.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "cli/exit_status.h"
+#include "cli/buffers.h"
 #include "modes/modes.h"
 #include "modes/replace_all.h"
 
@@ -14,29 +13,18 @@ namespace tandor {
 namespace {
 
 // Big enough that a read, a write and a carry move per block cost nothing
-// next to the scan, and above the console's own 128 KiB buffer so that whole
-// blocks pass it straight; small enough to stay in the L2 cache and far
-// inside the 4 MiB memory budget.
+// next to the scan; small enough to stay in the L2 cache and far inside the
+// 4 MiB memory budget.
 constexpr size_t kBlockSize = 256 * 1024;
-// The kernel copies to and from a buffer off a page boundary at about half
-// the speed, so both buffers start on one.
-constexpr size_t kPageSize = 4096;
 // Occurrence positions gathered per pass: 32 KiB of stack.
 constexpr size_t kWindow = 4096;
-
-char* AlignUp(char* pointer, size_t alignment) {
-  uintptr_t address = reinterpret_cast<uintptr_t>(pointer);
-  return pointer + (alignment - address % alignment) % alignment;
-}
 
 // The input side: each block is read to a page boundary, just behind the
 // bytes carried over from the block before.
 class BlockReader {
  public:
   BlockReader(size_t carry_capacity, size_t block_size)
-      : storage_(new char[carry_capacity + kPageSize + block_size]),
-        block_(AlignUp(storage_.get() + carry_capacity, kPageSize)),
-        block_size_(block_size) {}
+      : storage_(block_size, carry_capacity), block_(storage_.data()), block_size_(block_size) {}
 
   // Reads the next block and gives its size: 0 at the end of input, when
   // text() is only what was carried.
@@ -57,7 +45,7 @@ class BlockReader {
   }
 
  private:
-  std::unique_ptr<char[]> storage_;
+  PageBuffer storage_;
   char* const block_;
   const size_t block_size_;
   std::string_view text_;
@@ -71,18 +59,18 @@ class PieceWriter {
  public:
   PieceWriter(OutputStream& output, size_t capacity)
       : output_(output),
-        storage_(new char[capacity + kPageSize]),
-        begin_(AlignUp(storage_.get(), kPageSize)),
+        storage_(capacity),
+        begin_(storage_.data()),
         end_(begin_ + capacity),
         next_(begin_) {}
 
   void Append(std::string_view piece) {
     for (size_t room; piece.size() > (room = end_ - next_); piece.remove_prefix(room)) {
-      memcpy(next_, piece.data(), room);
+      CopyBytes(next_, piece.data(), room);
       next_ = end_;
       Drain();
     }
-    memcpy(next_, piece.data(), piece.size());
+    CopyBytes(next_, piece.data(), piece.size());
     next_ += piece.size();
   }
 
@@ -93,7 +81,7 @@ class PieceWriter {
 
  private:
   OutputStream& output_;
-  std::unique_ptr<char[]> storage_;
+  PageBuffer storage_;
   char* const begin_;
   char* const end_;
   char* next_;
