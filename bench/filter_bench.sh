@@ -9,6 +9,9 @@
 #   BENCH_DIR      where the inputs and outputs live (default /dev/shm/tandor-bench,
 #                  tmpfs, so that the disk is not measured); inputs are reused.
 #   SLOW_CAP       seconds after which a peer is stopped on the 1 GiB input (default 120).
+#   TANDOR_EXE     the Windows build (e.g. build/windows/tandor.exe): when set, it
+#                  is timed under Wine against TANDOR_BINARY on the 256 MiB input,
+#                  Wine's start-up included, in a prefix of its own in BENCH_DIR.
 #
 # Two inputs: 256 MiB of text lines with about one "pass XX" per 100 bytes, and
 # 1 GiB of the same text without a single newline. Every tool replaces
@@ -157,8 +160,44 @@ run_all() {
   report "$title" "$input" "${tools[@]}"
 }
 
+# The Windows build under Wine against the POSIX build, in alternate runs.
+run_windows() {
+  local exe input=$dir/lines-256m.txt round
+  exe=$(realpath "$TANDOR_EXE")
+  command -v wine >/dev/null || { echo "missing wine" >&2; exit 2; }
+  export WINEPREFIX=$dir/wine-prefix WINEDEBUG=-all
+  # A prefix of its own, made once; its server is kept running between runs
+  # as it would be on Windows, and stopped at the end.
+  if [ ! -d "$WINEPREFIX" ]; then
+    wineboot -i >/dev/null 2>&1 </dev/null
+    wineserver -w
+  fi
+  wineserver -p 2>/dev/null || true  # fails only if one runs already
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+  wine "$exe" -r 'pass XX' 'pass 1.1' <"$input" >"$dir/out.exe" || true
+  "$tandor" -r 'pass XX' 'pass 1.1' <"$input" | sed 's/$/\r/' | cmp - "$dir/out.exe" ||
+    { echo "tandor.exe's output differs" >&2; exit 1; }
+  rm -f "$dir/out.exe" "$dir/times.posix" "$dir/times.exe"
+  for round in $(seq "$runs"); do
+    time_once "$input" "$tandor" -r 'pass XX' 'pass 1.1' >>"$dir/times.posix"
+    time_once "$input" wine "$exe" -r 'pass XX' 'pass 1.1' >>"$dir/times.exe"
+  done
+  local posix exe_seconds
+  posix=$(median <"$dir/times.posix")
+  exe_seconds=$(median <"$dir/times.exe")
+  rm -f "$dir/times.posix" "$dir/times.exe"
+  echo
+  echo "## Windows build under Wine, 256 MiB of lines (median of $runs runs)"
+  printf '| %-22s | %9s |\n' build seconds
+  printf '|%s|%s|\n' ------------------------ -----------
+  printf '| %-22s | %9.3f |\n' "tandor (POSIX)" "$posix" "wine tandor.exe" "$exe_seconds"
+  echo
+  echo "tandor.exe/tandor time $(awk "BEGIN { printf \"%.2f\", $exe_seconds / $posix }") (target <= 2)"
+}
+
 make_inputs
 check_output "$dir/lines-256m.txt"
 echo "tandor: $tandor"
 run_all "256 MiB of lines" "$dir/lines-256m.txt"
 run_all "1 GiB, no newline" "$dir/oneline-1g.txt"
+[ -z "${TANDOR_EXE:-}" ] || run_windows

