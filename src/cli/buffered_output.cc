@@ -62,6 +62,12 @@ void WriteBehind::Write(const char* data, size_t size) {
 
 bool WriteBehind::StartWriter() {
   if (writer_refused_) return false;
+  // With one processor the two threads would only take turns, at the cost
+  // of the hand-overs.
+  if (std::thread::hardware_concurrency() == 1) {
+    writer_refused_ = true;
+    return false;
+  }
   try {
     writer_ = std::thread(&WriteBehind::RunWriter, this);
     return true;

@@ -27,8 +27,9 @@ class ByteSink {
 // Buffers for the caller to fill, written to a ByteSink in the order handed
 // over. Nothing runs in the background until a buffer is handed over with
 // more to follow, so short outputs (a prompt, an expansion) are written in
-// the caller's thread, and a thread that cannot be started only means the
-// same. After a failed write everything later is dropped.
+// the caller's thread; so is everything on a machine with one processor, or
+// when the thread cannot be started. After a failed write everything later
+// is dropped.
 class WriteBehind {
  public:
   // `buffer_size` > 0.
@@ -64,7 +65,7 @@ class WriteBehind {
   char* buffers_[kBuffers];
   size_t sizes_[kBuffers];
   size_t filling_ = 0;  // the caller's buffer
-  bool writer_refused_ = false;
+  bool writer_refused_ = false;  // single-threaded from now on
   std::atomic<bool> failed_{false};
 
   // Shared with the writer thread, under mutex_.
