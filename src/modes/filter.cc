@@ -12,8 +12,8 @@ namespace tandor {
 
 namespace {
 
-// Big enough that a read, a write and a carry move per block cost nothing
-// next to the scan; small enough to stay in the L2 cache and far inside the
+// Big enough that a read and a carry move per block cost nothing next to
+// the scan; small enough to stay in the L2 cache and far inside the
 // 4 MiB memory budget.
 constexpr size_t kBlockSize = 256 * 1024;
 // Occurrence positions gathered per pass: 32 KiB of stack.
@@ -51,47 +51,11 @@ class BlockReader {
   std::string_view text_;
 };
 
-// The output side: gathers the small pieces (the text between occurrences,
-// the replacements) into page-aligned writes of a fixed size, one call to the
-// output stream per buffer instead of two per occurrence. Drain() hands on a
-// part-filled buffer.
-class PieceWriter {
- public:
-  PieceWriter(OutputStream& output, size_t capacity)
-      : output_(output),
-        storage_(capacity),
-        begin_(storage_.data()),
-        end_(begin_ + capacity),
-        next_(begin_) {}
-
-  void Append(std::string_view piece) {
-    for (size_t room; piece.size() > (room = end_ - next_); piece.remove_prefix(room)) {
-      CopyBytes(next_, piece.data(), room);
-      next_ = end_;
-      Drain();
-    }
-    CopyBytes(next_, piece.data(), piece.size());
-    next_ += piece.size();
-  }
-
-  void Drain() {
-    output_.Write(std::string_view(begin_, next_ - begin_));
-    next_ = begin_;
-  }
-
- private:
-  OutputStream& output_;
-  PageBuffer storage_;
-  char* const begin_;
-  char* const end_;
-  char* next_;
-};
-
 // Writes `text` with every occurrence replaced, holding back only a tail
 // that may be the start of an occurrence completed by later input (none
 // `at_end`). Gives where that tail begins.
 size_t ReplaceSettled(std::string_view text, std::string_view search, std::string_view replace,
-                      bool at_end, PieceWriter& output, bool* found) {
+                      bool at_end, OutputStream& output, bool* found) {
   size_t scan = 0;
   const size_t end =
       search.empty() || search.size() > text.size() ? 0 : text.size() - search.size() + 1;
@@ -103,8 +67,8 @@ size_t ReplaceSettled(std::string_view text, std::string_view search, std::strin
     for (size_t i = 0; i < count; ++i) {
       if (starts[i] < scan) continue;
       *found = true;
-      output.Append(text.substr(scan, starts[i] - scan));
-      output.Append(replace);
+      output.Write(text.substr(scan, starts[i] - scan));
+      output.Write(replace);
       scan = starts[i] + search.size();
     }
   }
@@ -113,7 +77,7 @@ size_t ReplaceSettled(std::string_view text, std::string_view search, std::strin
   // No occurrence spans a line end: a line read is settled to its end.
   size_t line_end = text.substr(tail).rfind('\n');
   if (line_end != std::string_view::npos) tail += line_end + 1;
-  output.Append(text.substr(scan, tail - scan));
+  output.Write(text.substr(scan, tail - scan));
   return tail;
 }
 
@@ -127,25 +91,20 @@ int FilterStreamInBlocks(std::string_view search_string, std::string_view replac
   // the whole stream it would.
   if (search_string.find('\n') != std::string_view::npos) search_string = {};
   BlockReader reader(search_string.empty() ? 0 : search_string.size() - 1, block_size);
-  PieceWriter writer(output, block_size);
   bool found = false;
   char last_byte = '\n';
   for (;;) {
     size_t count = reader.Fill(input);
     if (count > 0) last_byte = reader.text().back();
     reader.CarryFrom(
-        ReplaceSettled(reader.text(), search_string, replace_string, count == 0, writer, &found));
+        ReplaceSettled(reader.text(), search_string, replace_string, count == 0, output, &found));
     if (count == 0 || output.failed()) break;
     // A short read means the input may be waiting, e.g. for a line typed at
     // the console: what is settled goes out meanwhile.
-    if (count < block_size) {
-      writer.Drain();
-      output.Flush();
-    }
+    if (count < block_size) output.Flush();
   }
   // The last line ends with a line end like every other.
-  if (last_byte != '\n') writer.Append("\n");
-  writer.Drain();
+  if (last_byte != '\n') output.Write("\n");
   output.Flush();
   if (input.failed() || output.failed()) return kStatusNotDone;
   return found ? kStatusSuccess : kStatusNotDone;
