@@ -1,4 +1,4 @@
-#include "cli/command_line.h"
+#include "console/command_line.h"
 
 #include <gtest/gtest.h>
 

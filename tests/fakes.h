@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "registry/registry_service.h"
 
 namespace tandor {

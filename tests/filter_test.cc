@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit_status.h"
+#include "modes/exit_status.h"
 #include "fakes.h"
 #include "filter_model.h"
 #include "modes/filter.h"

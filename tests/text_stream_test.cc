@@ -1,4 +1,4 @@
-#include "cli/text_stream.h"
+#include "console/text_stream.h"
 
 #include <gtest/gtest.h>
 

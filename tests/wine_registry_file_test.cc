@@ -1,7 +1,7 @@
 // The fixture starts with lines as Wine 8 wrote them for `wine reg add`
 // values; the "Probe" keys hold lines no Wine writes, each read here as Wine
 // 8's loader read it (checked with `wine reg query`).
-#include "registry/wine_registry_file.h"
+#include "winereg/wine_registry_file.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/ascii.h"
-#include "cli/exit_status.h"
+#include "base/ascii.h"
+#include "modes/exit_status.h"
 #include "modes/modes.h"
 
 namespace tandor {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "registry/registry_service.h"
 
 namespace tandor {

@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "cli/dispatch.h"
 #include "registry/registry_service.h"
 

@@ -1,5 +1,5 @@
 #include "cli/dispatch.h"
-#include "cli/exit_status.h"
+#include "modes/exit_status.h"
 
 namespace tandor {
 

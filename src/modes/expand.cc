@@ -1,8 +1,8 @@
 #include <string>
 
-#include "cli/ascii.h"
-#include "cli/exit_status.h"
-#include "cli/line_reader.h"
+#include "base/ascii.h"
+#include "modes/exit_status.h"
+#include "console/line_reader.h"
 #include "modes/modes.h"
 #include "registry/registry_text.h"
 

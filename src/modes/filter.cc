@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cli/buffers.h"
-#include "cli/exit_status.h"
+#include "base/buffers.h"
+#include "modes/exit_status.h"
 #include "modes/modes.h"
 #include "modes/replace_all.h"
 

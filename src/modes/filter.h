@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "cli/console.h"
+#include "console/console.h"
 
 namespace tandor {
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "cli/console.h"
+#include "console/console.h"
 #include "registry/registry_service.h"
 
 namespace tandor {

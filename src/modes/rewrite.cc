@@ -1,6 +1,6 @@
 #include <string>
 
-#include "cli/exit_status.h"
+#include "modes/exit_status.h"
 #include "modes/modes.h"
 #include "modes/replace_all.h"
 #include "registry/registry_text.h"

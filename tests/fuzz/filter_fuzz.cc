@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/exit_status.h"
+#include "modes/exit_status.h"
 #include "fakes.h"
 #include "filter_model.h"
 #include "modes/filter.h"

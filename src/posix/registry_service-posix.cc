@@ -7,26 +7,26 @@
 #include <string>
 #include <vector>
 
-#include "registry/hive_file.h"
+#include "posix/registry_file.h"
 #include "registry/registry_path.h"
 #include "registry/registry_service.h"
-#include "registry/wine_prefix.h"
-#include "registry/wine_registry_file.h"
-#include "registry/wine_text.h"
+#include "posix/wine_prefix.h"
+#include "winereg/wine_registry_file.h"
+#include "winereg/wine_registry_text.h"
 
 namespace tandor {
 
 namespace {
 
 // A key's place in the prefix: the registry file and the path below its root.
-struct HiveKey {
+struct FileKey {
   std::string file;  // "system.reg", "user.reg" or "userdef.reg"
   WineKeyPath path;
 };
 
-struct OpenedHiveKey {
+struct OpenedFileKey {
   RegistryAccess access;
-  HiveKey where;
+  FileKey where;
   std::shared_ptr<const std::string> text;  // the file as the key was opened
   WineKey key;
 };
@@ -44,21 +44,21 @@ class WineRegistry : public RegistryService {
 
   bool Open(uint32_t root, std::string_view sub_key, RegistryAccess access,
             RegistryKey* key) override {
-    std::optional<HiveKey> where = Locate(root, sub_key);
+    std::optional<FileKey> where = Locate(root, sub_key);
     if (!where) return false;
     std::shared_ptr<const std::string> text = Load(where->file);
     if (!text) return false;
     WineKey found = FindWineKey(*text, where->path);
     if (!found.exists) return false;
-    keys_.push_back(std::make_unique<OpenedHiveKey>(
-        OpenedHiveKey{access, std::move(*where), std::move(text), std::move(found)}));
+    keys_.push_back(std::make_unique<OpenedFileKey>(
+        OpenedFileKey{access, std::move(*where), std::move(text), std::move(found)}));
     *key = keys_.size();
     return true;
   }
 
   bool Query(RegistryKey key, std::string_view value_name, uint32_t* type, char* data,
              uint32_t* size) override {
-    OpenedHiveKey* opened = Find(key, RegistryAccess::kRead);
+    OpenedFileKey* opened = Find(key, RegistryAccess::kRead);
     if (opened == nullptr) return false;
     std::optional<WineValue> value = FindWineValue(*opened->text, opened->key, value_name);
     if (!value || value->data.size() > UINT32_MAX) return false;
@@ -73,12 +73,12 @@ class WineRegistry : public RegistryService {
   }
 
   bool SetString(RegistryKey key, std::string_view value_name, std::string_view text) override {
-    OpenedHiveKey* opened = Find(key, RegistryAccess::kWrite);
+    OpenedFileKey* opened = Find(key, RegistryAccess::kWrite);
     if (opened == nullptr) return false;
-    const HiveKey& where = opened->where;
+    const FileKey& where = opened->where;
     WineTime now = Now();
     // A running wineserver would overwrite the file at its next save.
-    bool written = RewriteHiveFile(
+    bool written = RewriteRegistryFile(
         FilePath(where.file),
         [&](std::string_view current) {
           return SetWineString(current, where.path, value_name, text, now);
@@ -105,17 +105,17 @@ class WineRegistry : public RegistryService {
     auto cached = files_.find(file);
     if (cached != files_.end()) return cached->second;
     std::shared_ptr<const std::string> text;
-    if (std::optional<std::string> read = ReadHiveFile(FilePath(file)))
+    if (std::optional<std::string> read = ReadRegistryFile(FilePath(file)))
       text = std::make_shared<const std::string>(std::move(*read));
     files_.emplace(file, text);
     return text;
   }
 
-  std::optional<HiveKey> Locate(uint32_t root, std::string_view sub_key) {
+  std::optional<FileKey> Locate(uint32_t root, std::string_view sub_key) {
     // Wine's HKEY_CLASSES_ROOT takes one leading backslash; the other roots
     // refuse it, as WineKeyPath does.
     if (root == kClassesRoot && sub_key.starts_with('\\')) sub_key.remove_prefix(1);
-    HiveKey where;
+    FileKey where;
     if (!ParseWineKeyPath(sub_key, &where.path)) return std::nullopt;
     switch (root) {
       case kLocalMachine:
@@ -137,9 +137,9 @@ class WineRegistry : public RegistryService {
 
   // HKEY_USERS holds .Default (userdef.reg) and the user whose SID user.reg
   // names in its header; its root itself is in no file.
-  std::optional<HiveKey> LocateUser(WineKeyPath path) {
+  std::optional<FileKey> LocateUser(WineKeyPath path) {
     if (path.empty()) return std::nullopt;
-    HiveKey where;
+    FileKey where;
     if (EqualFolded(path.front(), u".Default")) {
       where.file = "userdef.reg";
     } else {
@@ -153,15 +153,15 @@ class WineRegistry : public RegistryService {
   }
 
   // The key opened as `key` with `access`; null for any other handle.
-  OpenedHiveKey* Find(RegistryKey key, RegistryAccess access) {
+  OpenedFileKey* Find(RegistryKey key, RegistryAccess access) {
     if (key < 1 || key > keys_.size()) return nullptr;
-    OpenedHiveKey* opened = keys_[key - 1].get();
+    OpenedFileKey* opened = keys_[key - 1].get();
     return opened != nullptr && opened->access == access ? opened : nullptr;
   }
 
   std::string prefix_;
   std::map<std::string, std::shared_ptr<const std::string>> files_;
-  std::vector<std::unique_ptr<OpenedHiveKey>> keys_;  // handle n is keys_[n - 1]
+  std::vector<std::unique_ptr<OpenedFileKey>> keys_;  // handle n is keys_[n - 1]
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "cli/line_reader.h"
+#include "console/line_reader.h"
 
 namespace tandor {
 

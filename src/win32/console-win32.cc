@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
-#include "cli/console.h"
-#include "cli/text_stream.h"
+#include "console/command_line.h"
+#include "console/console.h"
+#include "console/text_stream.h"
 
 namespace tandor {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/wine_prefix.h"
+#include "posix/wine_prefix.h"
 
 namespace tandor {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <thread>
 
-#include "cli/buffers.h"
-#include "cli/console.h"
+#include "base/buffers.h"
+#include "console/console.h"
 
 namespace tandor {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/wine_registry_file.h"
+#include "winereg/wine_registry_file.h"
 
 namespace tandor {
 
@@ -28,9 +28,9 @@ struct Line {
   size_t end = 0;
 };
 
-class LineReader {
+class LineCursor {
  public:
-  LineReader(std::string_view file, size_t begin, size_t end)
+  LineCursor(std::string_view file, size_t begin, size_t end)
       : file_(file.substr(0, end)), pos_(begin) {}
   bool Next(Line* line);
 
@@ -100,7 +100,7 @@ class ItemWalker {
   bool DecodeSectionPath(std::string_view name);
 
   std::string_view file_;
-  LineReader lines_;
+  LineCursor lines_;
   bool in_key_;
   const WineKeyPath* focus_ = nullptr;
   bool section_decoded_ = false;

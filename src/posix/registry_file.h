@@ -10,15 +10,15 @@
 namespace tandor {
 
 // Registry files are a few MiB; anything far larger is not one.
-constexpr size_t kMaxHiveSize = size_t{256} << 20;
+constexpr size_t kMaxRegistryFileSize = size_t{256} << 20;
 
 // The whole text of the regular file `path`; nullopt when it is missing, not
 // a regular file (never blocks on a FIFO or a device), larger than
-// kMaxHiveSize or unreadable.
-std::optional<std::string> ReadHiveFile(const std::string& path);
+// kMaxRegistryFileSize or unreadable.
+std::optional<std::string> ReadRegistryFile(const std::string& path);
 
 // Gives the new text for the current one, or nullopt to change nothing.
-using HiveEdit = std::function<std::optional<std::string>(std::string_view current)>;
+using RegistryFileEdit = std::function<std::optional<std::string>(std::string_view current)>;
 
 // Rewrites the regular file `path` with `edit` under an exclusive lock, so
 // that concurrent rewrites of one file all keep their change: the file is
@@ -28,7 +28,7 @@ using HiveEdit = std::function<std::optional<std::string>(std::string_view curre
 // anything is written and again just before the rename. Gives false when
 // anything fails (`edit` or `may_replace` included); the file is then left
 // byte for byte as it was and no temporary file remains.
-bool RewriteHiveFile(const std::string& path, const HiveEdit& edit,
+bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
                      const std::function<bool()>& may_replace);
 
 }  // namespace tandor

@@ -1,10 +1,10 @@
-#include "registry/wine_registry_file.h"
+#include "winereg/wine_registry_file.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "registry/wine_registry_lines.h"
-#include "registry/wine_text.h"
+#include "winereg/wine_registry_items.h"
+#include "winereg/wine_registry_text.h"
 
 namespace tandor {
 
@@ -189,7 +189,7 @@ std::optional<std::u16string> WineFileRootName(std::string_view file) {
   constexpr std::string_view kRootComment = ";; All keys relative to ";
   std::optional<Line> header = LoadableHeader(file);
   if (!header) return std::nullopt;
-  LineReader lines(file, header->end, file.size());
+  LineCursor lines(file, header->end, file.size());
   Line line;
   while (lines.Next(&line)) {
     std::string_view text = file.substr(line.begin, line.content_end - line.begin);

@@ -1,8 +1,8 @@
-#include "registry/wine_registry_lines.h"
+#include "winereg/wine_registry_items.h"
 
 #include <limits>
 
-#include "registry/wine_text.h"
+#include "winereg/wine_registry_text.h"
 
 namespace tandor {
 
@@ -151,7 +151,7 @@ size_t ParseHexBytes(std::string_view file, size_t pos, size_t end, std::string*
 // line whatever it holds, as Wine does. Extends `*item` over the lines taken.
 // Gives false for malformed data; `*open_at_end` is set when a backslash
 // asked for a line the range does not have.
-bool ReadHexData(std::string_view file, LineReader* lines, Line line, size_t pos, Item* item,
+bool ReadHexData(std::string_view file, LineCursor* lines, Line line, size_t pos, Item* item,
                  std::string* bytes, bool* open_at_end) {
   // Only a backslash takes the next line; without one, the extent is known.
   if (bytes == nullptr && file.substr(pos, line.content_end - pos).find('\\') == file.npos)
@@ -191,7 +191,7 @@ std::u16string UnitsOfBytes(std::string_view bytes) {
 
 }  // namespace
 
-bool LineReader::Next(Line* line) {
+bool LineCursor::Next(Line* line) {
   if (pos_ >= file_.size()) return false;
   size_t newline = file_.find('\n', pos_);
   line->begin = pos_;
@@ -207,7 +207,7 @@ bool LineReader::Next(Line* line) {
 
 std::optional<Line> LoadableHeader(std::string_view file) {
   if (file.find('\0') != std::string_view::npos) return std::nullopt;
-  LineReader lines(file, 0, file.size());
+  LineCursor lines(file, 0, file.size());
   Line header;
   if (!lines.Next(&header)) return std::nullopt;
   if (file.substr(header.begin, header.content_end - header.begin) != kFileHeader)
@@ -327,7 +327,7 @@ void ItemWalker::ReadOption(const Line& line, size_t text) {
 }
 
 std::optional<WineValue> DecodeValue(std::string_view file, const Item& item) {
-  LineReader lines(file, item.begin, item.end);
+  LineCursor lines(file, item.begin, item.end);
   Line line;
   if (item.kind != ItemKind::kValue || !lines.Next(&line)) return std::nullopt;
   std::string_view data = file.substr(item.data, line.content_end - item.data);

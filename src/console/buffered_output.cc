@@ -1,4 +1,4 @@
-#include "cli/buffered_output.h"
+#include "console/buffered_output.h"
 
 #include <algorithm>
 #include <system_error>

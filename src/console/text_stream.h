@@ -7,9 +7,9 @@
 #include <memory>
 #include <string_view>
 
-#include "cli/buffered_output.h"
-#include "cli/buffers.h"
-#include "cli/console.h"
+#include "console/buffered_output.h"
+#include "base/buffers.h"
+#include "console/console.h"
 
 namespace tandor {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "registry/hive_file.h"
+#include "posix/registry_file.h"
 
 namespace tandor {
 
@@ -51,7 +51,7 @@ int OpenForReading(const std::string& path) {
 bool ReadAll(int fd, std::string* text) {
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  if (static_cast<uint64_t>(info.st_size) > kMaxHiveSize) return false;
+  if (static_cast<uint64_t>(info.st_size) > kMaxRegistryFileSize) return false;
   text->clear();
   text->reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
@@ -60,7 +60,7 @@ bool ReadAll(int fd, std::string* text) {
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return false;
     if (count == 0) return true;
-    if (text->size() + static_cast<size_t>(count) > kMaxHiveSize) return false;
+    if (text->size() + static_cast<size_t>(count) > kMaxRegistryFileSize) return false;
     text->append(buffer, static_cast<size_t>(count));
   }
 }
@@ -179,14 +179,14 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-std::optional<std::string> ReadHiveFile(const std::string& path) {
+std::optional<std::string> ReadRegistryFile(const std::string& path) {
   Fd fd(OpenForReading(path));
   std::string text;
   if (!fd.valid() || !ReadAll(fd.get(), &text)) return std::nullopt;
   return text;
 }
 
-bool RewriteHiveFile(const std::string& path, const HiveEdit& edit,
+bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
                      const std::function<bool()>& may_replace) {
   if (!may_replace()) return false;
   // The file itself is replaced, not a symbolic link on the way to it.

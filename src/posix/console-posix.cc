@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/buffered_output.h"
-#include "cli/console.h"
-#include "registry/wine_prefix.h"
+#include "console/buffered_output.h"
+#include "console/console.h"
+#include "posix/wine_prefix.h"
 
 namespace tandor {
 

@@ -1,4 +1,4 @@
-#include "registry/wine_text.h"
+#include "winereg/wine_registry_text.h"
 
 #include <gtest/gtest.h>
 
