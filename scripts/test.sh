@@ -9,6 +9,13 @@ source scripts/deps.sh
 need_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 export WINEDEBUG=-all
 
+echo "== Folder layers"
+python3 scripts/check_layers.py
+
+echo "== Link-time optimized build: one definition of every type"
+cmake --preset lto >/dev/null
+cmake --build --preset lto
+
 echo "== Windows build (mingw-w64): tandor.exe"
 cmake --preset windows >/dev/null
 cmake --build --preset windows

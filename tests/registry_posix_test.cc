@@ -14,7 +14,7 @@
 
 #include "registry/registry_service.h"
 #include "registry/registry_text.h"
-#include "posix/wine_prefix.h"
+#include "posix/wine_server.h"
 
 namespace tandor {
 namespace {

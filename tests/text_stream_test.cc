@@ -14,11 +14,11 @@ using Strings = std::vector<std::string>;
 
 // Hands out the given reads in order, then ends (or fails). Notes a read
 // asked for after it gave 0x1A or nothing: on a pipe that read could block.
-class ScriptedSource : public ByteSource {
+class ScriptedSource : public InputStream {
  public:
   explicit ScriptedSource(Strings reads, bool fail_at_end = false)
       : reads_(reads.rbegin(), reads.rend()), fail_at_end_(fail_at_end) {}
-  size_t ReadSome(char* buffer, size_t capacity) override {
+  size_t Read(char* buffer, size_t capacity) override {
     read_past_end |= ended_;
     if (reads_.empty()) {
       failed_ = fail_at_end_;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/ascii.h"
+#include "cli/usage.h"
 #include "modes/exit_status.h"
 #include "modes/modes.h"
 

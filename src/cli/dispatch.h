@@ -9,7 +9,4 @@ namespace tandor {
 // usage screen. Gives the exit status the process ends with.
 int Dispatch(Console& console, RegistryService& registry);
 
-// Writes the usage screen; gives its status.
-int ShowUsage(OutputStream& output);
-
 }  // namespace tandor

@@ -1,4 +1,4 @@
-#include "cli/dispatch.h"
+#include "cli/usage.h"
 #include "modes/exit_status.h"
 
 namespace tandor {

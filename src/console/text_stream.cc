@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "base/bytes16.h"
 
 namespace tandor {
 
@@ -15,19 +13,15 @@ constexpr char kCtrlZ = '\x1a';
 
 // Some C runtimes (Wine's msvcrt among them) search byte by byte in memchr
 // and spend longer on the call than on a short copy in memcpy; a filtered
-// stream makes millions of both. These two keep to SSE2, which every x86-64
-// has, and fall back to plain loops elsewhere.
+// stream makes millions of both. These scan 16 bytes at a time.
 
 // The first `byte` in [begin, end), or null.
 const char* FindByte(const char* begin, const char* end, char byte) {
-#if defined(__SSE2__)
-  const __m128i wanted = _mm_set1_epi8(byte);
+  const Bytes16 wanted = Bytes16::Repeat(byte);
   for (; end - begin >= 16; begin += 16) {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
-    unsigned matches = _mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted));
-    if (matches != 0) return begin + __builtin_ctz(matches);
+    uint32_t matches = Bytes16::Load(begin).EqualMask(wanted);
+    if (matches != 0) return begin + LowestBit(matches);
   }
-#endif
   for (; begin < end; ++begin) {
     if (*begin == byte) return begin;
   }
@@ -39,15 +33,13 @@ const char* FindByte(const char* begin, const char* end, char byte) {
 // count may be overwritten too, but none at or past `to + size`.
 size_t CopyUntil(const char* from, size_t size, char* to, char stop) {
   size_t done = 0;
-#if defined(__SSE2__)
-  const __m128i wanted = _mm_set1_epi8(stop);
+  const Bytes16 wanted = Bytes16::Repeat(stop);
   for (; size - done >= 16; done += 16) {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + done));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + done), block);
-    unsigned matches = _mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted));
-    if (matches != 0) return done + __builtin_ctz(matches);
+    Bytes16 block = Bytes16::Load(from + done);
+    block.Store(to + done);
+    uint32_t matches = block.EqualMask(wanted);
+    if (matches != 0) return done + LowestBit(matches);
   }
-#endif
   for (; done < size && from[done] != stop; ++done) to[done] = from[done];
   return done;
 }
@@ -57,26 +49,24 @@ size_t CopyUntil(const char* from, size_t size, char* to, char stop) {
 // filtered stream has millions.
 size_t ExpandNewlines(const char* from, size_t size, char* to) {
   size_t done = 0, written = 0;
-#if defined(__SSE2__)
   // A block may be stored whole however many of its bytes count: the room
   // behind `written` is at least the room the rest of the input needs.
-  const __m128i newline = _mm_set1_epi8('\n');
+  const Bytes16 newline = Bytes16::Repeat('\n');
   while (size - done >= 16) {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + done));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + written), block);
-    unsigned matches = _mm_movemask_epi8(_mm_cmpeq_epi8(block, newline));
+    Bytes16 block = Bytes16::Load(from + done);
+    block.Store(to + written);
+    uint32_t matches = block.EqualMask(newline);
     if (matches == 0) {
       done += 16;
       written += 16;
       continue;
     }
-    size_t plain = __builtin_ctz(matches);
+    size_t plain = LowestBit(matches);
     to[written + plain] = '\r';
     to[written + plain + 1] = '\n';
     done += plain + 1;
     written += plain + 2;
   }
-#endif
   for (; done < size; ++done) {
     if (from[done] == '\n') to[written++] = '\r';
     to[written++] = from[done];
@@ -86,7 +76,7 @@ size_t ExpandNewlines(const char* from, size_t size, char* to) {
 
 }  // namespace
 
-TextInputStream::TextInputStream(ByteSource& source, StreamKind kind, size_t block_size)
+TextInputStream::TextInputStream(InputStream& source, StreamKind kind, size_t block_size)
     : source_(source),
       device_(kind == StreamKind::kDevice),
       block_size_(std::max<size_t>(block_size, 2)),
@@ -134,7 +124,7 @@ void TextInputStream::Fill() {
   std::memmove(raw_.get(), raw_.get() + begin_, kept);
   begin_ = 0;
   end_ = kept;
-  size_t count = source_.ReadSome(raw_.get() + kept, block_size_ - kept);
+  size_t count = source_.Read(raw_.get() + kept, block_size_ - kept);
   const char* ctrl_z = FindByte(raw_.get() + kept, raw_.get() + kept + count, kCtrlZ);
   end_ = ctrl_z ? ctrl_z - raw_.get() : kept + count;
   bool read_ended = ctrl_z != nullptr || count == 0;

@@ -13,18 +13,6 @@
 
 namespace tandor {
 
-// The raw bytes of standard input.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Reads up to `capacity` (> 0) bytes. Gives the count; 0 when this read
-  // found nothing: end of a file or pipe, an empty read of a device, or a
-  // failure (see failed()).
-  virtual size_t ReadSome(char* buffer, size_t capacity) = 0;
-  // True once a read has failed for a reason other than end of input.
-  virtual bool failed() const = 0;
-};
-
 // Where a stream leads: a device (console, terminal, NUL) or a file or pipe.
 enum class StreamKind { kDevice, kFileOrPipe };
 
@@ -36,7 +24,9 @@ enum class StreamKind { kDevice, kFileOrPipe };
 // device also for a read that ends before any byte.
 class TextInputStream : public InputStream {
  public:
-  TextInputStream(ByteSource& source, StreamKind kind, size_t block_size);
+  // `source` gives the raw bytes; on a device a read of 0 bytes is one that
+  // found nothing, not the end.
+  TextInputStream(InputStream& source, StreamKind kind, size_t block_size);
 
   size_t Read(char* buffer, size_t capacity) override;
   bool failed() const override { return source_.failed(); }
@@ -45,7 +35,7 @@ class TextInputStream : public InputStream {
   size_t Translate(char* out, size_t capacity);
   void Fill();
 
-  ByteSource& source_;
+  InputStream& source_;
   const bool device_;
   const size_t block_size_;
   std::unique_ptr<char[]> raw_;

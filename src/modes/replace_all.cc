@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "base/bytes16.h"
 
 namespace tandor {
 
@@ -52,27 +50,22 @@ size_t FindCandidates(const char* text, std::string_view search, size_t from, si
   const size_t last = search.size() - 1;
   size_t count = 0;
   size_t start = from;
-#if defined(__SSE2__)
   // 32 starts per step. A step's first candidate is stored whether or not
   // there is one, so that the usual step, with none or one, has no branch
   // that the text can make the processor mispredict.
-  const __m128i first_byte = _mm_set1_epi8(search.front());
-  const __m128i last_byte = _mm_set1_epi8(search.back());
+  const Bytes16 first_byte = Bytes16::Repeat(search.front());
+  const Bytes16 last_byte = Bytes16::Repeat(search.back());
   auto mask = [&](const char* at) -> uint32_t {
-    __m128i firsts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    __m128i lasts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + last));
-    return _mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpeq_epi8(firsts, first_byte), _mm_cmpeq_epi8(lasts, last_byte)));
+    return Bytes16::Load(at).EqualMask(first_byte) & Bytes16::Load(at + last).EqualMask(last_byte);
   };
   for (; start + 32 <= to; start += 32) {
     uint32_t found = mask(text + start) | mask(text + start + 16) << 16;
-    starts[count] = start + __builtin_ctz(found | 0x80000000u);
+    starts[count] = start + LowestBit(found | 0x80000000u);
     count += found != 0;
     for (found &= found - 1; found != 0; found &= found - 1) {
-      starts[count++] = start + __builtin_ctz(found);
+      starts[count++] = start + LowestBit(found);
     }
   }
-#endif
   for (; start < to; ++start) {
     starts[count] = start;
     count += text[start] == search.front() && text[start + last] == search.back();

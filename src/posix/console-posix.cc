@@ -8,6 +8,7 @@
 
 #include "console/buffered_output.h"
 #include "console/console.h"
+#include "posix/fd.h"
 #include "posix/wine_prefix.h"
 
 namespace tandor {
@@ -36,16 +37,7 @@ class FdInput : public InputStream {
 class FdSink : public ByteSink {
  public:
   bool WriteAll(const char* data, size_t size) override {
-    while (size > 0) {
-      ssize_t count = write(STDOUT_FILENO, data, size);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += count;
-      size -= static_cast<size_t>(count);
-    }
-    return true;
+    return tandor::WriteAll(STDOUT_FILENO, data, size);
   }
 };
 

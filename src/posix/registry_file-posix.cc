@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "posix/fd.h"
 #include "posix/registry_file.h"
 
 namespace tandor {
@@ -19,29 +20,6 @@ namespace {
 
 // How long a rewrite waits for another run's lock before it gives up.
 constexpr int kLockWaitMilliseconds = 30000;
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { Reset(); }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-  // Closes and reports whether the close succeeded.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // O_NONBLOCK: a FIFO or device in place of a registry file must not block.
 int OpenForReading(const std::string& path) {
@@ -63,16 +41,6 @@ bool ReadAll(int fd, std::string* text) {
     if (text->size() + static_cast<size_t>(count) > kMaxRegistryFileSize) return false;
     text->append(buffer, static_cast<size_t>(count));
   }
-}
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t count = write(fd, text.data(), text.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
-    text.remove_prefix(static_cast<size_t>(count));
-  }
-  return true;
 }
 
 void IgnoreResult(int) {}
@@ -143,7 +111,7 @@ class TemporaryFile {
   bool Write(std::string_view text, const struct stat& like) {
     if (!fd_.valid()) return false;
     FileSizeSignalIgnored no_signal;
-    if (!WriteAll(fd_.get(), text)) return false;
+    if (!WriteAll(fd_.get(), text.data(), text.size())) return false;
     if (fchmod(fd_.get(), like.st_mode & 07777) != 0) return false;
     // Only a privileged run can give the file back to another user; the
     // mode is kept either way, so a refusal here is no failure.

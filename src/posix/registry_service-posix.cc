@@ -11,6 +11,7 @@
 #include "registry/registry_path.h"
 #include "registry/registry_service.h"
 #include "posix/wine_prefix.h"
+#include "posix/wine_server.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_text.h"
 

@@ -7,12 +7,11 @@
 #include <memory>
 #include <string_view>
 
+#include "registry/value_types.h"
+
 namespace tandor {
 
 enum class RegistryAccess { kRead, kWrite };
-
-// Value types as the registry reports them.
-constexpr uint32_t kRegSz = 1;
 
 // An open key; meaningful only to the service that opened it.
 using RegistryKey = std::uintptr_t;

@@ -27,11 +27,11 @@ StreamKind KindOf(HANDLE handle) {
   return device ? StreamKind::kDevice : StreamKind::kFileOrPipe;
 }
 
-class HandleSource : public ByteSource {
+class HandleSource : public InputStream {
  public:
   explicit HandleSource(HANDLE handle) : handle_(handle) {}
 
-  size_t ReadSome(char* buffer, size_t capacity) override {
+  size_t Read(char* buffer, size_t capacity) override {
     if (!IsOpen(handle_)) return 0;  // started without input: empty input
     DWORD count = 0;
     DWORD wanted = static_cast<DWORD>(std::min<size_t>(capacity, kMaxRead));

@@ -148,15 +148,9 @@ bool ParseWineKeyPath(std::string_view sub_key, WineKeyPath* path) {
   if (!DecodeUtf8(sub_key, Surrogates::kAccept, &units)) return false;
   // RegOpenKeyEx refuses a sub-key that starts with a backslash.
   if (!units.empty() && units[0] == u'\\') return false;
-  path->clear();
-  std::u16string_view rest = units;
-  while (!rest.empty()) {
-    size_t separator = rest.find(u'\\');
-    std::u16string_view element = rest.substr(0, separator);
-    if (element.size() > kMaxKeyNameUnits) return false;
-    if (!element.empty()) path->emplace_back(element);
-    rest.remove_prefix(separator == rest.npos ? rest.size() : separator + 1);
-  }
+  std::vector<std::u16string_view> elements;
+  if (!SplitKeyPath(units, &elements)) return false;
+  path->assign(elements.begin(), elements.end());
   return true;
 }
 

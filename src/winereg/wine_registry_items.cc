@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "base/ascii.h"
+#include "registry/value_types.h"
 #include "winereg/wine_registry_text.h"
 
 namespace tandor {
@@ -9,21 +11,14 @@ namespace tandor {
 namespace {
 
 constexpr std::string_view kFileHeader = "WINE REGISTRY Version 2";
-constexpr uint32_t kRegSzType = 1;
 
 // The C locale's isspace, which Wine's loader uses.
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool IsHexDigit(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 size_t SkipSpaces(std::string_view file, size_t pos, size_t end) {
   while (pos < end && IsSpace(file[pos])) ++pos;
   return pos;
 }
-
-unsigned HexDigitValue(unsigned char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 // strtoul(text, &end, 16) as the C library does it: leading spaces, a sign,
 // "0x", saturation on overflow. `*used` is 0 when no digit was read.
@@ -63,9 +58,12 @@ bool ReadDataTag(std::string_view data, DataTag* tag) {
     DataParse parse;
   };
   static constexpr Known kTags[] = {
-      {"\"", 1, DataParse::kString},        {"str:\"", 1, DataParse::kString},
-      {"str(2):\"", 2, DataParse::kString}, {"str(7):\"", 7, DataParse::kString},
-      {"hex:", 3, DataParse::kBinary},      {"dword:", 4, DataParse::kDword},
+      {"\"", kRegSz, DataParse::kString},
+      {"str:\"", kRegSz, DataParse::kString},
+      {"str(2):\"", kRegExpandSz, DataParse::kString},
+      {"str(7):\"", kRegMultiSz, DataParse::kString},
+      {"hex:", kRegBinary, DataParse::kBinary},
+      {"dword:", kRegDword, DataParse::kDword},
   };
   for (const Known& known : kTags) {
     if (data.starts_with(known.text)) {
@@ -173,10 +171,10 @@ bool ReadHexData(std::string_view file, LineCursor* lines, Line line, size_t pos
 }
 
 std::string StringData(uint32_t type, std::u16string_view units) {
-  if (type == kRegSzType) units = units.substr(0, units.find(u'\0'));
+  if (type == kRegSz) units = units.substr(0, units.find(u'\0'));
   std::string data;
   AppendUtf8(units, &data);
-  if (type == kRegSzType) data.push_back('\0');
+  if (type == kRegSz) data.push_back('\0');
   return data;
 }
 
@@ -190,6 +188,17 @@ std::u16string UnitsOfBytes(std::string_view bytes) {
 }
 
 }  // namespace
+
+bool SplitKeyPath(std::u16string_view path, std::vector<std::u16string_view>* elements) {
+  while (!path.empty()) {
+    size_t separator = path.find(u'\\');
+    std::u16string_view element = path.substr(0, separator);
+    if (element.size() > kMaxKeyNameUnits) return false;
+    if (!element.empty()) elements->push_back(element);
+    path.remove_prefix(separator == path.npos ? path.size() : separator + 1);
+  }
+  return true;
+}
 
 bool LineCursor::Next(Line* line) {
   if (pos_ >= file_.size()) return false;
@@ -268,15 +277,7 @@ bool ItemWalker::DecodeSectionPath(std::string_view name) {
   ParseWineString(file_.substr(name.data() - file_.data(), name.size() + 1), ']', &units_);
   // Wine takes a name whose first unit is zero for the file's root.
   if (units_.empty() || units_[0] == u'\0') return true;
-  std::u16string_view rest = units_;
-  while (!rest.empty()) {
-    size_t separator = rest.find(u'\\');
-    std::u16string_view element = rest.substr(0, separator);
-    if (element.size() > kMaxKeyNameUnits) return false;
-    if (!element.empty()) path_.push_back(element);
-    rest.remove_prefix(separator == rest.npos ? rest.size() : separator + 1);
-  }
-  return true;
+  return SplitKeyPath(units_, &path_);
 }
 
 void ItemWalker::ReadValue(const Line& line, size_t text, Item* item) {
@@ -357,7 +358,7 @@ std::optional<WineValue> DecodeValue(std::string_view file, const Item& item) {
                        &open_at_end)) {
         return std::nullopt;
       }
-      if (tag.type == kRegSzType) value.data = StringData(tag.type, UnitsOfBytes(value.data));
+      if (tag.type == kRegSz) value.data = StringData(tag.type, UnitsOfBytes(value.data));
       break;
     }
   }

@@ -20,6 +20,11 @@ namespace tandor {
 constexpr size_t kMaxKeyNameUnits = 256;
 constexpr size_t kMaxValueNameUnits = 16383;
 
+// Appends the elements of a key path ("Software\\Abc" as units) to
+// `*elements`: runs of backslashes separate, empty elements are skipped.
+// Gives false for an element longer than kMaxKeyNameUnits.
+bool SplitKeyPath(std::u16string_view path, std::vector<std::u16string_view>* elements);
+
 // One line: its text is [begin, content_end); the next line starts at `end`.
 // As in Wine, a line ends at "\n" and a CR just before it is not text.
 struct Line {

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <optional>
+
+#include "base/ascii.h"
 
 namespace tandor {
 
@@ -77,15 +80,6 @@ constexpr FoldRun kFoldRuns[] = {
     {0xa7f5, 1, 1, 0x0001},  {0xff21, 26, 1, 0x0020},
 };
 
-bool IsHexDigit(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned HexValue(unsigned char c) {
-  if (c <= '9') return c - '0';
-  return (c | 0x20) - 'a' + 10;
-}
-
 bool IsOctalDigit(unsigned char c) { return c >= '0' && c <= '7'; }
 
 void AppendCodePoint(uint32_t code_point, std::u16string* units) {
@@ -118,7 +112,7 @@ bool ParseEscape(std::string_view text, size_t* pos, std::u16string* units) {
     }
     unsigned value = 0;
     for (int digits = 0; digits < 4 && IsHexDigit(at(*pos)); ++digits)
-      value = value * 16 + HexValue(at((*pos)++));
+      value = value * 16 + HexDigitValue(at((*pos)++));
     units->push_back(static_cast<char16_t>(value));
     return true;
   }
@@ -132,11 +126,13 @@ bool ParseEscape(std::string_view text, size_t* pos, std::u16string* units) {
   return false;
 }
 
-// Decodes the UTF-8 sequence whose lead byte `lead` was just read, as the
-// loader does: an invalid sequence is dropped, and the byte that broke it is
-// read again as the start of the next character. Surrogate code points pass.
-void ParseUtf8(std::string_view text, unsigned char lead, size_t* pos, std::u16string* units) {
-  static constexpr unsigned char kMask[4] = {0x7f, 0x1f, 0x0f, 0x07};
+// Reads the rest of the UTF-8 sequence whose lead byte `lead` was just read,
+// from `text[*pos]`. Gives its code point, or nothing when the sequence is
+// not valid UTF-8: a bad lead byte, a missing continuation byte (`*pos` is
+// then at the byte that broke it), an overlong form or a code point above
+// U+10FFFF. Encoded surrogates pass.
+std::optional<uint32_t> ReadUtf8Sequence(std::string_view text, unsigned char lead,
+                                         size_t* pos) {
   static constexpr uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
   int length = 0;
   if (lead >= 0xc2 && lead <= 0xdf)
@@ -145,16 +141,16 @@ void ParseUtf8(std::string_view text, unsigned char lead, size_t* pos, std::u16s
     length = 2;
   else if (lead >= 0xf0 && lead <= 0xf4)
     length = 3;
-  if (length == 0) return;
-  uint32_t code_point = lead & kMask[length];
+  if (length == 0) return std::nullopt;
+  uint32_t code_point = lead & (0x3f >> length);
   for (int i = 0; i < length; ++i) {
     unsigned char next = *pos < text.size() ? text[*pos] : 0;
-    if ((next ^ 0x80) >= 0x40) return;
+    if ((next ^ 0x80) >= 0x40) return std::nullopt;
     code_point = (code_point << 6) | (next ^ 0x80);
     ++*pos;
   }
-  if (code_point < kMinimum[length] || code_point > 0x10ffff) return;
-  AppendCodePoint(code_point, units);
+  if (code_point < kMinimum[length] || code_point > 0x10ffff) return std::nullopt;
+  return code_point;
 }
 
 void AppendOctal(unsigned value, bool pad, std::string* out) {
@@ -207,7 +203,10 @@ size_t ParseWineString(std::string_view text, char end_char, std::u16string* uni
     if (c < 0x80) {
       units->push_back(c);
     } else {
-      ParseUtf8(text, c, &pos, units);
+      // As the loader does: an invalid sequence is dropped, and the byte
+      // that broke it is read again as the start of the next character.
+      if (std::optional<uint32_t> code_point = ReadUtf8Sequence(text, c, &pos))
+        AppendCodePoint(*code_point, units);
     }
   }
   if (at(pos) == 0) return 0;
@@ -285,32 +284,15 @@ void AppendUtf8(std::u16string_view units, std::string* out) {
 }
 
 bool DecodeUtf8(std::string_view utf8, Surrogates surrogates, std::u16string* units) {
-  static constexpr uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
   size_t pos = 0;
   while (pos < utf8.size()) {
     unsigned char lead = utf8[pos++];
-    int length;
-    if (lead < 0x80)
-      length = 0;
-    else if (lead >= 0xc2 && lead <= 0xdf)
-      length = 1;
-    else if (lead >= 0xe0 && lead <= 0xef)
-      length = 2;
-    else if (lead >= 0xf0 && lead <= 0xf4)
-      length = 3;
-    else
-      return false;
-    uint32_t code_point = length == 0 ? lead : lead & (0x3f >> length);
-    for (int i = 0; i < length; ++i) {
-      if (pos >= utf8.size()) return false;
-      unsigned char next = utf8[pos++];
-      if ((next & 0xc0) != 0x80) return false;
-      code_point = (code_point << 6) | (next & 0x3f);
-    }
-    if (code_point < kMinimum[length] || code_point > 0x10ffff) return false;
-    bool surrogate = code_point >= 0xd800 && code_point <= 0xdfff;
+    std::optional<uint32_t> code_point = lead;
+    if (lead >= 0x80) code_point = ReadUtf8Sequence(utf8, lead, &pos);
+    if (!code_point) return false;
+    bool surrogate = *code_point >= 0xd800 && *code_point <= 0xdfff;
     if (surrogate && surrogates == Surrogates::kRefuse) return false;
-    AppendCodePoint(code_point, units);
+    AppendCodePoint(*code_point, units);
   }
   return true;
 }
