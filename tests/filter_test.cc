@@ -1,3 +1,5 @@
+#include "modes/filter.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,10 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "modes/exit_status.h"
 #include "fakes.h"
 #include "filter_model.h"
-#include "modes/filter.h"
+#include "modes/exit_status.h"
 #include "modes/modes.h"
 
 namespace tandor {
@@ -70,7 +71,9 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
 // the search text, against the line-by-line model.
 TEST(FilterTest, AgreesWithLineByLineModel) {
   std::mt19937 random(20240607);
-  auto pick = [&random](size_t bound) { return std::uniform_int_distribution<size_t>(0, bound)(random); };
+  auto pick = [&random](size_t bound) {
+    return std::uniform_int_distribution<size_t>(0, bound)(random);
+  };
   const std::string alphabet = "ab\n\r\0"s;
   auto random_text = [&](size_t max_length) {
     std::string text(pick(max_length), ' ');
@@ -97,7 +100,8 @@ TEST(FilterTest, AgreesWithLineByLineModel) {
 TEST(FilterTest, LongLinesAcrossProductionBlocks) {
   std::string input;
   while (input.size() < 300 * 1024) input += "ab pass XX pass X";
-  for (int i = 0; input.size() < 3 * 256 * 1024; ++i) input += i % 97 == 0 ? "\n" : "ab pass XX pass X";
+  for (int i = 0; input.size() < 3 * 256 * 1024; ++i)
+    input += i % 97 == 0 ? "\n" : "ab pass XX pass X";
   bool found;
   std::string expected = ModelFilter(input, "pass XX", "pass 1.1", &found);
   for (size_t chunk : {1000, 100 * 1000, 1000 * 1000}) {
@@ -135,8 +139,8 @@ TEST(FilterTest, EachLineGoesOutBeforeTheNextIsRead) {
   StringOutput out;
   TypedLines in({"pass XX\n", "a pass XX b\n", "pass"}, out);
   EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusSuccess);
-  const std::vector<std::string> seen = {
-      " flushes 0", "y\n flushes 1", "y\na y b\n flushes 2", "y\na y b\n flushes 3"};
+  const std::vector<std::string> seen = {" flushes 0", "y\n flushes 1", "y\na y b\n flushes 2",
+                                         "y\na y b\n flushes 3"};
   EXPECT_EQ(in.seen, seen);
   EXPECT_EQ(out.text, "y\na y b\npass\n");
 }

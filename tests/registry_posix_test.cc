@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "posix/wine_server.h"
 #include "registry/registry_service.h"
 #include "registry/registry_text.h"
-#include "posix/wine_server.h"
 
 namespace tandor {
 namespace {

@@ -39,7 +39,9 @@ TEST(ReplaceAllTest, LeftmostNonOverlappingNeverRescanned) {
 // through its 32-byte steps and its byte-wise end, from every start.
 TEST(FindOccurrenceTest, AgreesWithPlainSearch) {
   std::mt19937 random(11);
-  auto pick = [&random](size_t bound) { return std::uniform_int_distribution<size_t>(0, bound)(random); };
+  auto pick = [&random](size_t bound) {
+    return std::uniform_int_distribution<size_t>(0, bound)(random);
+  };
   auto random_text = [&](size_t length) {
     std::string text(length, 'a');
     for (char& c : text) c = "ab"[pick(1)];

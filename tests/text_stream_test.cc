@@ -97,12 +97,20 @@ TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnly) {
     Strings expected;  // each Read() result
   } cases[] = {
       {{"ab\r\n", "cd\r\n"}, 4096, {"ab\n", "cd\n", ""}},
-      {{"ab\x1a" "cd\r\n", "ef\r\n"}, 4096, {"ab", "ef\n", ""}},
+      {{"ab\x1a"
+        "cd\r\n",
+        "ef\r\n"},
+       4096,
+       {"ab", "ef\n", ""}},
       {{"\x1a\r\n", "ef\r\n"}, 4096, {"", "ef\n", ""}},
       {{"", "ef\r\n"}, 4096, {"", "ef\n"}},
       {{"a\r\x1a", "b\r\n"}, 4096, {"a\r", "b\n"}},
       // What came before the 0x1A is all handed out before the read ends.
-      {{"abc\x1a" "d", "e"}, 2, {"ab", "c", "e"}},
+      {{"abc\x1a"
+        "d",
+        "e"},
+       2,
+       {"ab", "c", "e"}},
   };
   for (const auto& c : cases) {
     ScriptedSource source(c.reads);
@@ -145,12 +153,9 @@ class RecordingSink : public ByteSink {
 // the answer, while a file gets full blocks, not a write call per piece.
 TEST(TextOutputTest, NewlineBecomesCrLfConsoleAtOnceFilesInBlocks) {
   std::vector<std::pair<Strings, std::string>> cases = {
-      {{"a\nb"}, "a\r\nb"},
-      {{"\n\n"}, "\r\n\r\n"},
-      {{"a\r\n"}, "a\r\r\n"},
-      {{"a\r", "\n"}, "a\r\r\n"},
-      {{"", "x", ""}, "x"},
-      {{std::string("\0\n\x1a", 3)}, std::string("\0\r\n\x1a", 4)},
+      {{"a\nb"}, "a\r\nb"},   {{"\n\n"}, "\r\n\r\n"},
+      {{"a\r\n"}, "a\r\r\n"}, {{"a\r", "\n"}, "a\r\r\n"},
+      {{"", "x", ""}, "x"},   {{std::string("\0\n\x1a", 3)}, std::string("\0\r\n\x1a", 4)},
   };
   for (size_t at = 0; at <= 40; ++at) {
     std::string x(at, 'x'), y(40 - at, 'y');
@@ -180,8 +185,8 @@ TEST(TextOutputTest, NewlineBecomesCrLfConsoleAtOnceFilesInBlocks) {
 // To a file the failure may come from the thread that writes behind: it is
 // known once flushed.
 TEST(TextOutputTest, FailedWriteIsReportedAndDropsTheRest) {
-  for (auto [kind, first] : {std::pair{StreamKind::kDevice, "one"},
-                             std::pair{StreamKind::kFileOrPipe, "onet"}}) {
+  for (auto [kind, first] :
+       {std::pair{StreamKind::kDevice, "one"}, std::pair{StreamKind::kFileOrPipe, "onet"}}) {
     RecordingSink sink(/*fail_at=*/1);
     CrLfSink text(sink, 4);
     BufferedOutput output(text, 4, kind == StreamKind::kDevice);

@@ -1,7 +1,7 @@
 #include <memory>
 
-#include "console/console.h"
 #include "cli/dispatch.h"
+#include "console/console.h"
 #include "registry/registry_service.h"
 
 int main(int argc, char** argv) {

@@ -1,4 +1,5 @@
 #include "cli/usage.h"
+
 #include "modes/exit_status.h"
 
 namespace tandor {

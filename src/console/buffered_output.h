@@ -64,7 +64,7 @@ class WriteBehind {
   PageBuffer storage_;
   char* buffers_[kBuffers];
   size_t sizes_[kBuffers];
-  size_t filling_ = 0;  // the caller's buffer
+  size_t filling_ = 0;           // the caller's buffer
   bool writer_refused_ = false;  // single-threaded from now on
   std::atomic<bool> failed_{false};
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string_view>
 
-#include "console/buffered_output.h"
 #include "base/buffers.h"
+#include "console/buffered_output.h"
 #include "console/console.h"
 
 namespace tandor {

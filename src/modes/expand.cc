@@ -1,8 +1,8 @@
 #include <string>
 
 #include "base/ascii.h"
-#include "modes/exit_status.h"
 #include "console/line_reader.h"
+#include "modes/exit_status.h"
 #include "modes/modes.h"
 #include "registry/registry_text.h"
 
@@ -12,16 +12,13 @@ namespace {
 
 constexpr std::string_view kDefaultPrompt = "> ";
 constexpr std::string_view kPromptError = "\n\n\n !!! Error in prompt string!!! \n\n\n";
-constexpr std::string_view kNoKeyError =
-    "\n\n\n !!! Error: No Registry key specified !!! \n\n\n";
+constexpr std::string_view kNoKeyError = "\n\n\n !!! Error: No Registry key specified !!! \n\n\n";
 constexpr std::string_view kKeyQuoteError =
     "\n\n\n !!! Error in specifying Registry key !!! \n\n\n";
 
 }  // namespace
 
-bool HasClosingQuote(std::string_view rest) {
-  return rest.find('\'') != std::string_view::npos;
-}
+bool HasClosingQuote(std::string_view rest) { return rest.find('\'') != std::string_view::npos; }
 
 namespace {
 
@@ -57,12 +54,21 @@ class Expansion {
   // Gives kStatusSuccess to go on, or the status the run ends with.
   int ExpandTag(char tag) {
     switch (tag) {
-      case 'D': output_buffer_ += DriveText(); break;
-      case 'P': output_buffer_ += PathText(); break;
-      case 'N': output_buffer_ += '\n'; break;
-      case 'I': return TypedInput();
-      case 'R': return RegistryText();
-      default: break;  // unknown tags, '^' included, append nothing
+      case 'D':
+        output_buffer_ += DriveText();
+        break;
+      case 'P':
+        output_buffer_ += PathText();
+        break;
+      case 'N':
+        output_buffer_ += '\n';
+        break;
+      case 'I':
+        return TypedInput();
+      case 'R':
+        return RegistryText();
+      default:
+        break;  // unknown tags, '^' included, append nothing
     }
     return kStatusSuccess;
   }

@@ -104,11 +104,11 @@ size_t FindOccurrence(std::string_view text, std::string_view search, size_t fro
   return std::string_view::npos;
 }
 
-std::string ReplaceAll(std::string_view text, std::string_view search,
-                       std::string_view replace, bool* found) {
+std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replace,
+                       bool* found) {
   std::string result;
-  *found = ReplaceAll(text, search, replace,
-                      [&result](std::string_view piece) { result += piece; });
+  *found =
+      ReplaceAll(text, search, replace, [&result](std::string_view piece) { result += piece; });
   return result;
 }
 

@@ -25,8 +25,8 @@ size_t FindOccurrences(std::string_view text, std::string_view search, size_t fr
 // replaced: the text before each occurrence, then `replace`, and finally the
 // remainder after the last occurrence. Gives true if anything was replaced.
 template <typename Emit>
-bool ReplaceAll(std::string_view text, std::string_view search,
-                std::string_view replace, Emit&& emit) {
+bool ReplaceAll(std::string_view text, std::string_view search, std::string_view replace,
+                Emit&& emit) {
   size_t scan = 0;
   bool found = false;
   for (size_t hit; (hit = FindOccurrence(text, search, scan)) != std::string_view::npos;
@@ -40,7 +40,7 @@ bool ReplaceAll(std::string_view text, std::string_view search,
 }
 
 // The whole new text; `*found` tells whether anything was replaced.
-std::string ReplaceAll(std::string_view text, std::string_view search,
-                       std::string_view replace, bool* found);
+std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replace,
+                       bool* found);
 
 }  // namespace tandor

@@ -155,7 +155,7 @@ std::optional<std::string> ReadRegistryFile(const std::string& path) {
 }
 
 bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
-                     const std::function<bool()>& may_replace) {
+                         const std::function<bool()>& may_replace) {
   if (!may_replace()) return false;
   // The file itself is replaced, not a symbolic link on the way to it.
   std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);

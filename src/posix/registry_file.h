@@ -29,6 +29,6 @@ using RegistryFileEdit = std::function<std::optional<std::string>(std::string_vi
 // anything fails (`edit` or `may_replace` included); the file is then left
 // byte for byte as it was and no temporary file remains.
 bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
-                     const std::function<bool()>& may_replace);
+                         const std::function<bool()>& may_replace);
 
 }  // namespace tandor

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "posix/registry_file.h"
-#include "registry/registry_path.h"
-#include "registry/registry_service.h"
 #include "posix/wine_prefix.h"
 #include "posix/wine_server.h"
+#include "registry/registry_path.h"
+#include "registry/registry_service.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_text.h"
 

@@ -23,7 +23,8 @@ LockState ServerLock(const std::string& path) {
   // Non-blocking, so that something other than a file planted there (a FIFO)
   // cannot stall the run.
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return errno == ENOENT || errno == ENOTDIR ? LockState::kFree : LockState::kUnknown;
+  if (!fd.valid())
+    return errno == ENOENT || errno == ENOTDIR ? LockState::kFree : LockState::kUnknown;
   struct flock query = {};
   query.l_type = F_WRLCK;
   query.l_whence = SEEK_SET;
@@ -54,7 +55,8 @@ bool WineServerRuns(const std::string& prefix) {
   if (stat(prefix.c_str(), &info) != 0) return false;  // no prefix, no server
   char server[64];
   snprintf(server, sizeof server, "/server-%llx-%llx/lock",
-           static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
+           static_cast<unsigned long long>(info.st_dev),
+           static_cast<unsigned long long>(info.st_ino));
   // Wine runs a prefix only as its owner, so the server's folder is named
   // after the owner's uid, whoever asks.
   std::vector<std::string> locks = {"/tmp/.wine-" + std::to_string(info.st_uid) + server};

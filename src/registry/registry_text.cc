@@ -8,9 +8,8 @@ namespace tandor {
 
 namespace {
 
-bool OpenValueKey(RegistryService& registry, std::string_view path,
-                  RegistryAccess access, RegistryKey* key,
-                  std::string* value_name) {
+bool OpenValueKey(RegistryService& registry, std::string_view path, RegistryAccess access,
+                  RegistryKey* key, std::string* value_name) {
   if (path.size() > kMaxRegistryPathLength) return false;
   RegistryPath parts = SplitRegistryPath(path);
   std::optional<uint32_t> root = FindRootKey(parts.root_name);
@@ -24,8 +23,7 @@ bool OpenValueKey(RegistryService& registry, std::string_view path,
 std::string ReadRegistryText(RegistryService& registry, std::string_view path) {
   RegistryKey raw_key;
   std::string value_name;
-  if (!OpenValueKey(registry, path, RegistryAccess::kRead, &raw_key, &value_name))
-    return {};
+  if (!OpenValueKey(registry, path, RegistryAccess::kRead, &raw_key, &value_name)) return {};
   OpenedKey key(registry, raw_key);
 
   uint32_t type = 0;
@@ -41,12 +39,10 @@ std::string ReadRegistryText(RegistryService& registry, std::string_view path) {
   return std::string(data, strnlen(data, size));
 }
 
-int WriteRegistryText(RegistryService& registry, std::string_view path,
-                      std::string_view text) {
+int WriteRegistryText(RegistryService& registry, std::string_view path, std::string_view text) {
   RegistryKey raw_key;
   std::string value_name;
-  if (!OpenValueKey(registry, path, RegistryAccess::kWrite, &raw_key, &value_name))
-    return 1;
+  if (!OpenValueKey(registry, path, RegistryAccess::kWrite, &raw_key, &value_name)) return 1;
   OpenedKey key(registry, raw_key);
   return registry.SetString(key.get(), value_name, text) ? 0 : 1;
 }

@@ -20,7 +20,6 @@ std::string ReadRegistryText(RegistryService& registry, std::string_view path);
 
 // Stores `text` as the REG_SZ value named by `path` in an existing key.
 // Gives 0 on success, 1 on failure (nothing is then changed).
-int WriteRegistryText(RegistryService& registry, std::string_view path,
-                      std::string_view text);
+int WriteRegistryText(RegistryService& registry, std::string_view path, std::string_view text);
 
 }  // namespace tandor

@@ -75,16 +75,12 @@ class HandleSink : public ByteSink {
 
 // A console hands out one typed line per read and shows each write at once;
 // files and pipes get large blocks.
-size_t InputBlockSize(StreamKind kind) {
-  return kind == StreamKind::kDevice ? 4096 : 256 * 1024;
-}
+size_t InputBlockSize(StreamKind kind) { return kind == StreamKind::kDevice ? 4096 : 256 * 1024; }
 
 // Larger on output, where the writes run on a thread of their own: under
 // Wine each write is also a round trip to its server, and 1 MiB blocks filter
 // about 8% faster than 256 KiB ones.
-size_t OutputBlockSize(StreamKind kind) {
-  return kind == StreamKind::kDevice ? 4096 : 1024 * 1024;
-}
+size_t OutputBlockSize(StreamKind kind) { return kind == StreamKind::kDevice ? 4096 : 1024 * 1024; }
 
 // GetCurrentDirectoryA of any length: a first call reports the size needed,
 // and the directory may change between calls, so grow until it fits.
@@ -137,8 +133,6 @@ class Win32Console : public Console {
 
 }  // namespace
 
-std::unique_ptr<Console> CreateConsole(int, char**) {
-  return std::make_unique<Win32Console>();
-}
+std::unique_ptr<Console> CreateConsole(int, char**) { return std::make_unique<Win32Console>(); }
 
 }  // namespace tandor

@@ -131,8 +131,7 @@ bool ParseEscape(std::string_view text, size_t* pos, std::u16string* units) {
 // not valid UTF-8: a bad lead byte, a missing continuation byte (`*pos` is
 // then at the byte that broke it), an overlong form or a code point above
 // U+10FFFF. Encoded surrogates pass.
-std::optional<uint32_t> ReadUtf8Sequence(std::string_view text, unsigned char lead,
-                                         size_t* pos) {
+std::optional<uint32_t> ReadUtf8Sequence(std::string_view text, unsigned char lead, size_t* pos) {
   static constexpr uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
   int length = 0;
   if (lead >= 0xc2 && lead <= 0xdf)

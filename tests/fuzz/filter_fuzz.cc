@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "modes/exit_status.h"
 #include "fakes.h"
 #include "filter_model.h"
+#include "modes/exit_status.h"
 #include "modes/filter.h"
 
 namespace {
@@ -52,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (!Split(std::string_view(reinterpret_cast<const char*>(bytes), size), &run)) return 0;
   tandor::StringInput input(run.input, run.read_chunk);
   tandor::StringOutput output;
-  int status =
-      tandor::FilterStreamInBlocks(run.search, run.replace, input, output, run.block_size);
+  int status = tandor::FilterStreamInBlocks(run.search, run.replace, input, output, run.block_size);
   bool found;
   std::string expected = tandor::ModelFilter(run.input, run.search, run.replace, &found);
   int expected_status = found ? tandor::kStatusSuccess : tandor::kStatusNotDone;

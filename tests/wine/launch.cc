@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
   startup.hStdError = InheritableStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
   // CreateProcessA may write into the command line, so it gets a copy it owns.
-  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      nullptr, &startup, &process)) {
+  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process)) {
     std::fprintf(stderr, "tandor_launch: CreateProcessA failed, error %lu\n", GetLastError());
     return kStatusNotStarted;
   }
