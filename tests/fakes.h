@@ -1,11 +1,14 @@
-// In-memory stand-ins for the platform boundary, so the modes can be tested
-// on their own.
+// In-memory stand-ins for both platform boundaries, so that the modes and the
+// registry rules are tested on their own: a console whose input is scripted
+// and whose output is recorded, and a registry that holds any values, records
+// its calls and fails where it is told to.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
@@ -13,32 +16,181 @@
 
 namespace tandor {
 
-// Hands out `data` in reads of at most `chunk` bytes.
-class StringInput : public InputStream {
+// What happened at the boundary, in order: "read", "write:<bytes>", "flush".
+using EventLog = std::vector<std::string>;
+
+// What had been written when each read began, marked "+" where some of it
+// was not yet flushed.
+inline std::vector<std::string> AtEachRead(const EventLog& log) {
+  std::vector<std::string> seen;
+  std::string written;
+  bool flushed = true;
+  for (const std::string& event : log) {
+    if (event == "read") seen.push_back(written + (flushed ? "" : "+"));
+    if (event == "flush") flushed = true;
+    if (event.starts_with("write:") && event.size() > 6) {
+      written += event.substr(6);
+      flushed = false;
+    }
+  }
+  return seen;
+}
+
+// Hands out `reads` in order (a read larger than the caller's buffer is
+// continued by the next call), then the end of input, or a failed read.
+class FakeInput : public InputStream {
  public:
-  explicit StringInput(std::string data, size_t chunk = 4096)
-      : data_(std::move(data)), chunk_(chunk) {}
+  explicit FakeInput(std::vector<std::string> reads = {}, bool fail_at_end = false,
+                     EventLog* log = nullptr)
+      : reads_(std::move(reads)), fail_at_end_(fail_at_end), log_(log) {}
+
+  // `data` in reads of at most `chunk` bytes.
+  static FakeInput Chunked(const std::string& data, size_t chunk) {
+    std::vector<std::string> reads;
+    for (size_t at = 0; at < data.size(); at += chunk) reads.push_back(data.substr(at, chunk));
+    return FakeInput(std::move(reads));
+  }
+
   size_t Read(char* buffer, size_t capacity) override {
-    size_t count = std::min({capacity, chunk_, data_.size() - offset_});
-    memcpy(buffer, data_.data() + offset_, count);
-    offset_ += count;
+    if (log_ != nullptr) log_->push_back("read");
+    if (next_ == reads_.size()) {
+      failed_ = fail_at_end_;
+      return 0;
+    }
+    std::string& read = reads_[next_];
+    size_t count = read.copy(buffer, capacity);
+    read.erase(0, count);
+    if (read.empty()) ++next_;
     return count;
   }
-  bool failed() const override { return false; }
+  bool failed() const override { return failed_; }
 
  private:
-  std::string data_;
-  size_t chunk_;
-  size_t offset_ = 0;
+  std::vector<std::string> reads_;
+  size_t next_ = 0;
+  bool fail_at_end_;
+  bool failed_ = false;
+  EventLog* log_;
 };
 
-class StringOutput : public OutputStream {
+// Keeps what is written in `text`; from the `fail_at`th write on (from 0)
+// every write fails and is dropped.
+class FakeOutput : public OutputStream {
  public:
-  void Write(std::string_view bytes) override { text.append(bytes); }
-  void Flush() override { ++flushes; }
-  bool failed() const override { return false; }
+  explicit FakeOutput(int fail_at = -1, EventLog* log = nullptr) : fail_at_(fail_at), log_(log) {}
+
+  void Write(std::string_view bytes) override {
+    if (log_ != nullptr) log_->push_back(std::string("write:").append(bytes));
+    if (fail_at_ >= 0 && writes_++ >= fail_at_) {
+      failed_ = true;
+      return;
+    }
+    text.append(bytes);
+  }
+  void Flush() override {
+    if (log_ != nullptr) log_->push_back("flush");
+    ++flushes;
+  }
+  bool failed() const override { return failed_; }
+
   std::string text;
   int flushes = 0;
+
+ private:
+  int fail_at_;
+  int writes_ = 0;
+  bool failed_ = false;
+  EventLog* log_;
+};
+
+class FakeConsole : public Console {
+ public:
+  explicit FakeConsole(std::vector<std::string> arguments = {}, FakeInput input = FakeInput(),
+                       FakeOutput output = FakeOutput())
+      : arguments(std::move(arguments)), input(std::move(input)), output(std::move(output)) {}
+
+  const std::vector<std::string>& Arguments() override { return arguments; }
+  std::string CurrentDirectory() override { return directory; }
+  InputStream& Input() override { return input; }
+  OutputStream& Output() override { return output; }
+
+  std::vector<std::string> arguments;
+  std::string directory = "C:\\dir1\\dir2";
+  FakeInput input;
+  FakeOutput output;
+};
+
+struct FakeValue {
+  uint32_t type = kRegSz;
+  std::string data;  // as stored: a string's terminating zero is the caller's to add
+};
+
+// Keys are named by their root and sub-key exactly as opened; a key exists
+// once a value is put in it. Each call is recorded in `calls`.
+class FakeRegistry : public RegistryService {
+ public:
+  using Key = std::pair<uint32_t, std::string>;
+
+  void Put(uint32_t root, const std::string& sub_key, const std::string& name,
+           const FakeValue& value) {
+    keys[{root, sub_key}][name] = value;
+  }
+
+  bool Open(uint32_t root, std::string_view sub_key, RegistryAccess access,
+            RegistryKey* key) override {
+    calls.push_back(std::string("open ").append(sub_key).append(
+        access == RegistryAccess::kRead ? " read" : " write"));
+    if (fail_open || keys.count({root, std::string(sub_key)}) == 0) return false;
+    opened_.push_back({root, std::string(sub_key)});
+    *key = opened_.size();
+    ++open_keys;
+    return true;
+  }
+
+  bool Query(RegistryKey key, std::string_view name, uint32_t* type, char* data,
+             uint32_t* size) override {
+    calls.push_back(std::string("query ").append(name));
+    if (data != nullptr) calls.back().append(" ").append(std::to_string(*size));
+    auto& values = keys[opened_.at(key - 1)];
+    auto value = values.find(std::string(name));
+    if (fail_query || value == values.end()) return false;
+    if (data == nullptr && grow_by > 0) {  // another process changes it now
+      uint32_t reported = static_cast<uint32_t>(value->second.data.size());
+      value->second.data.append(grow_by, 'g');
+      *type = value->second.type;
+      *size = reported;
+      return true;
+    }
+    uint32_t needed = static_cast<uint32_t>(value->second.data.size());
+    if (data != nullptr && *size < needed) return false;
+    if (data != nullptr) memcpy(data, value->second.data.data(), needed);
+    *type = value->second.type;
+    *size = needed;
+    return true;
+  }
+
+  bool SetString(RegistryKey key, std::string_view name, std::string_view text) override {
+    calls.push_back(std::string("set ").append(name).append("=").append(text));
+    if (fail_set) return false;
+    keys[opened_.at(key - 1)][std::string(name)] = {kRegSz, std::string(text) + '\0'};
+    return true;
+  }
+
+  void Close(RegistryKey) override {
+    calls.push_back("close");
+    --open_keys;
+  }
+
+  std::map<Key, std::map<std::string, FakeValue>> keys;
+  std::vector<std::string> calls;
+  int open_keys = 0;  // opened and not yet closed
+  bool fail_open = false;
+  bool fail_query = false;
+  bool fail_set = false;
+  size_t grow_by = 0;  // bytes a value grows by after a query for its size
+
+ private:
+  std::vector<Key> opened_;  // handle n is opened_[n - 1]
 };
 
 }  // namespace tandor

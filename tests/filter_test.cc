@@ -24,8 +24,8 @@ struct FilterRun {
 
 FilterRun Filter(const std::string& input, std::string_view search, std::string_view replace,
                  size_t read_chunk, size_t block_size) {
-  StringInput in(input, read_chunk);
-  StringOutput out;
+  FakeInput in = FakeInput::Chunked(input, read_chunk);
+  FakeOutput out;
   int status = FilterStreamInBlocks(search, replace, in, out, block_size);
   return {out.text, status};
 }
@@ -105,44 +105,33 @@ TEST(FilterTest, LongLinesAcrossProductionBlocks) {
   bool found;
   std::string expected = ModelFilter(input, "pass XX", "pass 1.1", &found);
   for (size_t chunk : {1000, 100 * 1000, 1000 * 1000}) {
-    StringInput in(input, chunk);
-    StringOutput out;
+    FakeInput in = FakeInput::Chunked(input, chunk);
+    FakeOutput out;
     EXPECT_EQ(FilterStream("pass XX", "pass 1.1", in, out), kStatusSuccess);
     EXPECT_TRUE(out.text == expected) << "chunk " << chunk;
   }
 }
 
-// Gives one line per read, as a console does, and notes what had been
-// written and flushed by the time each read came.
-class TypedLines : public InputStream {
- public:
-  TypedLines(std::vector<std::string> lines, const StringOutput& output)
-      : lines_(std::move(lines)), output_(output) {}
-  size_t Read(char* buffer, size_t capacity) override {
-    seen.push_back(output_.text + " flushes " + std::to_string(output_.flushes));
-    if (next_ == lines_.size()) return 0;
-    std::string& line = lines_[next_++];
-    size_t count = std::min(capacity, line.size());
-    memcpy(buffer, line.data(), count);
-    return count;
-  }
-  bool failed() const override { return false; }
-  std::vector<std::string> seen;
-
- private:
-  std::vector<std::string> lines_;
-  size_t next_ = 0;
-  const StringOutput& output_;
-};
-
+// Lines typed at a console come one per read: each must go out before the
+// tool waits for the next.
 TEST(FilterTest, EachLineGoesOutBeforeTheNextIsRead) {
-  StringOutput out;
-  TypedLines in({"pass XX\n", "a pass XX b\n", "pass"}, out);
+  EventLog log;
+  FakeInput in({"pass XX\n", "a pass XX b\n", "pass"}, false, &log);
+  FakeOutput out(-1, &log);
   EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusSuccess);
-  const std::vector<std::string> seen = {" flushes 0", "y\n flushes 1", "y\na y b\n flushes 2",
-                                         "y\na y b\n flushes 3"};
-  EXPECT_EQ(in.seen, seen);
+  const std::vector<std::string> kSeen = {"", "y\n", "y\na y b\n", "y\na y b\n"};
+  EXPECT_EQ(AtEachRead(log), kSeen);
   EXPECT_EQ(out.text, "y\na y b\npass\n");
+}
+
+// A failed read is not the end of the input: the output is then cut short,
+// and a script must not take it for the whole file.
+TEST(FilterTest, FailedReadOrWriteEndsWithStatusOne) {
+  for (bool read_fails : {true, false}) {
+    FakeInput in({"pass XX\n"}, /*fail_at_end=*/read_fails);
+    FakeOutput out(read_fails ? -1 : 0);
+    EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusNotDone) << read_fails;
+  }
 }
 
 }  // namespace

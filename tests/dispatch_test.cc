@@ -1,0 +1,71 @@
+#include "cli/dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/usage.h"
+#include "fakes.h"
+#include "modes/exit_status.h"
+
+namespace tandor {
+namespace {
+
+using namespace std::string_literals;
+
+// The usage screen byte for byte, shared with the black-box table.
+std::string UsageScreen() {
+  std::ifstream file(TANDOR_TESTS_DIR "/usage_screen.out", std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(UsageTest, IsWrittenVerbatimAndFlushed) {
+  FakeOutput output;
+  EXPECT_EQ(ShowUsage(output), kStatusNotDone);
+  EXPECT_EQ(output.text, UsageScreen());
+  EXPECT_GT(output.flushes, 0);
+}
+
+TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
+  const std::string usage = UsageScreen();
+  const std::string kPath = "HKEY_LOCAL_MACHINE\\Software\\Abc\\V";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string output;
+    int status;
+  } kCases[] = {
+      {{}, usage, kStatusNotDone},
+      {{"-r", "a"}, usage, kStatusNotDone},
+      {{"-x", "a", "b"}, usage, kStatusNotDone},
+      {{"-", "a", "b"}, usage, kStatusNotDone},
+      {{"a", "b"}, usage, kStatusNotDone},
+      {{"-r", "a", "b", "c"}, usage, kStatusNotDone},
+      {{"-w", "a", "b"}, usage, kStatusNotDone},
+      {{"a", "b", "c", "d", "e"}, usage, kStatusNotDone},
+      {{"-r"}, "-r", kStatusSuccess},
+      {{"-?"}, "-?", kStatusSuccess},
+      {{""}, "", kStatusSuccess},
+      {{"-R", "a", "b"}, "b\n", kStatusSuccess},
+      {{"-rfoo", "a", "b"}, "b\n", kStatusSuccess},
+      {{"-r", "x", "b"}, "a\n", kStatusNotDone},
+      {{"-W", kPath, "old", "new"}, "\n\nSuccessfully modified registry key.\n\n", kStatusSuccess},
+      {{"-wany", kPath, "x", "y"},
+       "\n\nSearch string not found.  No registry writes performed.\n\n",
+       kStatusNotDone},
+  };
+  for (const auto& c : kCases) {
+    FakeConsole console(c.arguments, FakeInput({"a\n"}));
+    FakeRegistry registry;
+    registry.Put(0x80000002, "Software\\Abc", "V", {kRegSz, "old\0"s});
+    EXPECT_EQ(Dispatch(console, registry), c.status) << testing::PrintToString(c.arguments);
+    EXPECT_EQ(console.output.text, c.output) << testing::PrintToString(c.arguments);
+  }
+}
+
+}  // namespace
+}  // namespace tandor

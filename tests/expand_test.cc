@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+#include "modes/exit_status.h"
+#include "modes/modes.h"
+
+namespace tandor {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr std::string_view kPromptError = "\n\n\n !!! Error in prompt string!!! \n\n\n";
+constexpr std::string_view kNoKeyError = "\n\n\n !!! Error: No Registry key specified !!! \n\n\n";
+constexpr std::string_view kKeyQuoteError =
+    "\n\n\n !!! Error in specifying Registry key !!! \n\n\n";
+
+struct Expansion {
+  std::string output;
+  int status;
+};
+
+// Expands `control` in C:\dir1\dir2 (or `directory`) with `typed` on standard
+// input, one byte per read so that lines are assembled across reads.
+Expansion Expand(std::string_view control, const std::string& typed = "",
+                 const std::string& directory = "C:\\dir1\\dir2") {
+  Expansion run;
+  FakeInput input = FakeInput::Chunked(typed, 1);
+  FakeConsole console({}, input);
+  console.directory = directory;
+  FakeRegistry registry;
+  registry.Put(0x80000002, "Software\\Abc", "Version", {kRegSz, "1.5\0"s});
+  registry.Put(0x80000002, "Software\\Abc", "Tags", {kRegSz, "^d^i\0"s});
+  run.status = ExpandControlString(control, console, registry);
+  run.output = console.output.text;
+  EXPECT_EQ(registry.open_keys, 0) << control;
+  return run;
+}
+
+TEST(ExpandTest, TagsExpandAndNothingInsertedIsScannedAgain) {
+  const struct {
+    std::string control, typed, output;
+    int status;
+  } kCases[] = {
+      {"plain, no newline", "", "plain, no newline", kStatusSuccess},
+      {"set dir=^p^nSET drive=^d^n", "", "set dir=\\dir1\\dir2\nSET drive=C:\n", kStatusSuccess},
+      {"^D^P^N^I", "x\n", "> C:\\dir1\\dir2\nx", kStatusSuccess},
+      {"a^xb a^^b a^", "", "ab ab a", kStatusSuccess},
+      {"^", "", "", kStatusSuccess},
+      {"^i", "John\n", "> John", kStatusSuccess},
+      {"^iX", "John", "> JohnX", kStatusSuccess},
+      {"^i'Enter  name:'", "John\n", "Enter  name:John", kStatusSuccess},
+      {"^i''[^i'']", "a\nb\n", "a[b]", kStatusSuccess},
+      {"^i'a^db'", "v\n", "a^dbv", kStatusSuccess},
+      {"^i", "^d^p\n", "> ^d^p", kStatusSuccess},
+      {"^i|^i|^i", "cr\r\n\nnul\0kept"s, "> > > cr\r||nul\0kept"s, kStatusSuccess},
+      {"^i", std::string(100000, 'y') + "\n", "> "s.append(100000, 'y'), kStatusSuccess},
+      {"first=^i second=^i", "only\n", "> > ", kStatusNotDone},
+      {"^i'Name", "x\n", std::string(kPromptError), kStatusNotDone},
+      {"ok ^i then ^i'bad", "x\n", "> "s.append(kPromptError), kStatusNotDone},
+      {"v=^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Version'", "", "v=1.5", kStatusSuccess},
+      {"[^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Tags']", "", "[^d^i]", kStatusSuccess},
+      {"[^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Missing'][^r'']", "", "[][]", kStatusSuccess},
+      {"x^rabc", "", std::string(kNoKeyError), kStatusNotDone},
+      {"x^r", "", std::string(kNoKeyError), kStatusNotDone},
+      {"x^R'abc", "", std::string(kKeyQuoteError), kStatusNotDone},
+  };
+  for (const auto& c : kCases) {
+    Expansion run = Expand(c.control, c.typed);
+    EXPECT_EQ(run.output, c.output) << c.control;
+    EXPECT_EQ(run.status, c.status) << c.control;
+  }
+}
+
+TEST(ExpandTest, DriveAndPathComeFromTheCurrentDirectory) {
+  const std::pair<std::string, std::string> kCases[] = {
+      {"C:\\", "C:|\\"}, {"d:\\a b\\c", "d:|\\a b\\c"}, {"", "|"}, {"X", "X:|"}};
+  for (const auto& [directory, expected] : kCases)
+    EXPECT_EQ(Expand("^d|^p", "", directory).output, expected) << directory;
+}
+
+// A prompt must be on the screen before the tool waits for the answer; the
+// expansion itself goes out at the end, after every prompt.
+TEST(ExpandTest, PromptIsFlushedBeforeTheLineIsRead) {
+  EventLog log;
+  FakeConsole console({}, FakeInput({"A\n", "B"}, false, &log), FakeOutput(-1, &log));
+  FakeRegistry registry;
+  EXPECT_EQ(ExpandControlString("^i'Name: '^i'Next: '", console, registry), kStatusSuccess);
+  const std::vector<std::string> kSeen = {"Name: ", "Name: Next: ", "Name: Next: "};
+  EXPECT_EQ(AtEachRead(log), kSeen);
+  EXPECT_EQ(console.output.text, "Name: Next: AB");
+  EXPECT_EQ(log.back(), "flush");
+}
+
+// A failed write must not end in success: a script would take a cut file
+// for a whole one.
+TEST(ExpandTest, FailedOutputEndsWithStatusOne) {
+  for (std::string control : {"text", "^i'P: '"}) {
+    FakeConsole console({}, FakeInput({"x\n"}), FakeOutput(/*fail_at=*/0));
+    FakeRegistry registry;
+    EXPECT_EQ(ExpandControlString(control, console, registry), kStatusNotDone) << control;
+  }
+}
+
+}  // namespace
+}  // namespace tandor
