@@ -116,6 +116,14 @@ TEST(WineRegistryFileTest, KeysExistByASectionOrADeeperOneButNotAsLinks) {
       {"Software\\Classes\\Wow6432Node\\TypeLib\\Below", false},
   };
   for (auto [key, exists] : kCases) EXPECT_EQ(FindWineKey(kFile, Path(key)).exists, exists) << key;
+  // A path through a link names the link key and its target.
+  for (std::string_view below : {"", "\\Below", "\\Below\\More"}) {
+    WineKey key =
+        FindWineKey(kFile, Path("SOFTWARE\\Classes\\Wow6432Node\\TypeLib" + std::string(below)));
+    EXPECT_EQ(key.link_depth, 4u) << below;
+    EXPECT_EQ(key.link_target, u"\\R") << below;
+  }
+  EXPECT_EQ(FindWineKey(kFile, Path("Software\\Classes\\Wow6432Node")).link_depth, 0u);
 }
 
 // As RegOpenKey: no element longer than 256 units, no leading backslash.

@@ -13,6 +13,7 @@
 #include "registry/registry_path.h"
 #include "registry/registry_service.h"
 #include "winereg/wine_registry_file.h"
+#include "winereg/wine_registry_items.h"
 #include "winereg/wine_registry_text.h"
 
 namespace tandor {
@@ -38,6 +39,10 @@ WineTime Now() {
   return {static_cast<int64_t>(now.tv_sec), static_cast<uint32_t>(now.tv_nsec)};
 }
 
+// The links one path may pass through: a loop of links fails instead of
+// hanging, and real chains are short (a fresh prefix has two at most).
+constexpr int kMaxLinks = 16;
+
 class WineRegistry : public RegistryService {
  public:
   // Nothing is read before the first Open: most runs never use the registry.
@@ -46,15 +51,23 @@ class WineRegistry : public RegistryService {
   bool Open(uint32_t root, std::string_view sub_key, RegistryAccess access,
             RegistryKey* key) override {
     std::optional<FileKey> where = Locate(root, sub_key);
-    if (!where) return false;
-    std::shared_ptr<const std::string> text = Load(where->file);
-    if (!text) return false;
-    WineKey found = FindWineKey(*text, where->path);
-    if (!found.exists) return false;
-    keys_.push_back(std::make_unique<OpenedFileKey>(
-        OpenedFileKey{access, std::move(*where), std::move(text), std::move(found)}));
-    *key = keys_.size();
-    return true;
+    for (int links = 0; where; ++links) {
+      std::shared_ptr<const std::string> text = Load(where->file);
+      if (!text) return false;
+      WineKey found = FindWineKey(*text, where->path);
+      if (found.exists) {
+        keys_.push_back(std::make_unique<OpenedFileKey>(
+            OpenedFileKey{access, std::move(*where), std::move(text), std::move(found)}));
+        *key = keys_.size();
+        return true;
+      }
+      // As on Windows, a link on the way leads to its target, and the rest
+      // of the path goes on below that.
+      if (found.link_depth == 0 || links == kMaxLinks) return false;
+      WineKeyPath rest(where->path.begin() + found.link_depth, where->path.end());
+      where = LocateTarget(found.link_target, std::move(rest));
+    }
+    return false;
   }
 
   bool Query(RegistryKey key, std::string_view value_name, uint32_t* type, char* data,
@@ -151,6 +164,21 @@ class WineRegistry : public RegistryService {
     }
     where.path.assign(path.begin() + 1, path.end());
     return where;
+  }
+
+  // The key a link's target names ("\Registry\Machine\Software\Classes"
+  // or below "\Registry\User\"), followed by `rest`.
+  std::optional<FileKey> LocateTarget(std::u16string_view target, WineKeyPath rest) {
+    std::vector<std::u16string_view> elements;
+    if (!target.starts_with(u'\\') || !SplitKeyPath(target, &elements) || elements.size() < 2 ||
+        !EqualFolded(elements[0], u"Registry")) {
+      return std::nullopt;
+    }
+    WineKeyPath path(elements.begin() + 2, elements.end());
+    path.insert(path.end(), rest.begin(), rest.end());
+    if (EqualFolded(elements[1], u"Machine")) return FileKey{"system.reg", std::move(path)};
+    if (EqualFolded(elements[1], u"User")) return LocateUser(std::move(path));
+    return std::nullopt;
   }
 
   // The key opened as `key` with `access`; null for any other handle.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "registry/value_types.h"
 #include "winereg/wine_registry_items.h"
 #include "winereg/wine_registry_text.h"
 
@@ -24,13 +25,18 @@ Relation Relate(const std::vector<std::u16string_view>& section, const WineKeyPa
 // What one walk over a whole file learns about one key.
 struct KeyScan {
   bool loadable = false;
-  bool link = false;         // the key or one above it is a symbolic link
+  size_t link_depth = 0;     // elements of the shallowest link at or above the key; 0: none
   bool implied = false;      // a deeper section names the key
   bool open_at_end = false;  // the file ends inside a hex value
   std::vector<TextSpan> sections;
   WineKeyPath spelling;      // the key's elements as the first deeper section spells them
   std::string_view newline;  // the header line's line end
 };
+
+// A "#link" line of a section at or above the key, `depth` elements deep.
+void NoteLink(size_t depth, KeyScan* scan) {
+  if (scan->link_depth == 0 || depth < scan->link_depth) scan->link_depth = depth;
+}
 
 void NoteSection(const ItemWalker& walker, const Item& item, const WineKeyPath& path,
                  std::string_view file, Relation* current, KeyScan* scan) {
@@ -59,7 +65,7 @@ KeyScan ScanForKey(std::string_view file, const WineKeyPath& path) {
       NoteSection(walker, item, path, file, &current, &scan);
     } else if (item.kind == ItemKind::kOption && walker.option_is_link() &&
                (current == Relation::kSame || current == Relation::kAncestor)) {
-      scan.link = true;
+      NoteLink(walker.section_path().size(), &scan);
     }
   }
   scan.loadable = !walker.stopped();
@@ -68,7 +74,8 @@ KeyScan ScanForKey(std::string_view file, const WineKeyPath& path) {
 }
 
 bool KeyExists(const KeyScan& scan, const WineKeyPath& path) {
-  return scan.loadable && !scan.link && (path.empty() || scan.implied || !scan.sections.empty());
+  return scan.loadable && scan.link_depth == 0 &&
+         (path.empty() || scan.implied || !scan.sections.empty());
 }
 
 // Where the key's value lines stand, for an edit.
@@ -154,11 +161,44 @@ bool ParseWineKeyPath(std::string_view sub_key, WineKeyPath* path) {
   return true;
 }
 
+namespace {
+
+// The last value line named `name` in `sections`, as Wine keeps the last.
+std::optional<Item> LastValueNamed(std::string_view file, const std::vector<TextSpan>& sections,
+                                   std::u16string_view name) {
+  std::optional<Item> last;
+  for (const TextSpan& span : sections) {
+    ItemWalker walker(file, span.begin, span.end, /*in_key=*/true);
+    Item item;
+    while (walker.Next(&item)) {
+      if (item.kind == ItemKind::kValue && EqualFolded(walker.value_name(), name)) last = item;
+    }
+  }
+  return last;
+}
+
+// The target the link key `path` names in its SymbolicLinkValue; empty when
+// it has none of the link type.
+std::u16string LinkTarget(std::string_view file, const WineKeyPath& path) {
+  KeyScan scan = ScanForKey(file, path);
+  std::optional<Item> line = LastValueNamed(file, scan.sections, u"SymbolicLinkValue");
+  std::optional<WineValue> value = line ? DecodeValue(file, *line) : std::nullopt;
+  if (!value || value->type != kRegLink) return {};
+  std::u16string target = Utf16FromBytes(value->data);
+  return target.substr(0, target.find(u'\0'));
+}
+
+}  // namespace
+
 WineKey FindWineKey(std::string_view file, const WineKeyPath& path) {
   KeyScan scan = ScanForKey(file, path);
   WineKey key;
   key.exists = KeyExists(scan, path);
   if (key.exists) key.sections = std::move(scan.sections);
+  if (scan.loadable && scan.link_depth > 0) {
+    key.link_depth = scan.link_depth;
+    key.link_target = LinkTarget(file, WineKeyPath(path.begin(), path.begin() + scan.link_depth));
+  }
   return key;
 }
 
@@ -166,15 +206,7 @@ std::optional<WineValue> FindWineValue(std::string_view file, const WineKey& key
                                        std::string_view name) {
   std::u16string name_units;
   if (!key.exists || !DecodeUtf8(name, Surrogates::kAccept, &name_units)) return std::nullopt;
-  std::optional<Item> last;
-  for (const TextSpan& span : key.sections) {
-    ItemWalker walker(file, span.begin, span.end, /*in_key=*/true);
-    Item item;
-    while (walker.Next(&item)) {
-      if (item.kind == ItemKind::kValue && EqualFolded(walker.value_name(), name_units))
-        last = item;
-    }
-  }
+  std::optional<Item> last = LastValueNamed(file, key.sections, name_units);
   if (!last) return std::nullopt;
   return DecodeValue(file, *last);
 }

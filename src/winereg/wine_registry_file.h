@@ -44,6 +44,12 @@ struct WineKey {
   // The lines of each of the key's sections after its header, in file order
   // (empty when the key is only implied).
   std::vector<TextSpan> sections;
+  // When the path runs through a symbolic link key (the key itself or one
+  // above it): how many of the path's elements name the first such key, and
+  // its target as stored ("\Registry\Machine\Software\Classes"), empty
+  // when it has none. Programs see the target's key, not the link's.
+  size_t link_depth = 0;
+  std::u16string link_target;
 };
 
 // Finds `path` in `file`.

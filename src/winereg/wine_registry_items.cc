@@ -178,15 +178,6 @@ std::string StringData(uint32_t type, std::u16string_view units) {
   return data;
 }
 
-std::u16string UnitsOfBytes(std::string_view bytes) {
-  std::u16string units;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
-  }
-  return units;
-}
-
 }  // namespace
 
 bool SplitKeyPath(std::u16string_view path, std::vector<std::u16string_view>* elements) {
@@ -358,7 +349,7 @@ std::optional<WineValue> DecodeValue(std::string_view file, const Item& item) {
                        &open_at_end)) {
         return std::nullopt;
       }
-      if (tag.type == kRegSz) value.data = StringData(tag.type, UnitsOfBytes(value.data));
+      if (tag.type == kRegSz) value.data = StringData(tag.type, Utf16FromBytes(value.data));
       break;
     }
   }

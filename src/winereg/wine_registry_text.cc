@@ -282,6 +282,15 @@ void AppendUtf8(std::u16string_view units, std::string* out) {
   }
 }
 
+std::u16string Utf16FromBytes(std::string_view bytes) {
+  std::u16string units;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  return units;
+}
+
 bool DecodeUtf8(std::string_view utf8, Surrogates surrogates, std::u16string* units) {
   size_t pos = 0;
   while (pos < utf8.size()) {

@@ -30,6 +30,10 @@ bool EqualFolded(std::u16string_view a, std::u16string_view b);
 // generalized form, so no unit is lost.
 void AppendUtf8(std::u16string_view units, std::string* out);
 
+// The units of little-endian UTF-16 data, as the registry stores strings;
+// an odd last byte is dropped.
+std::u16string Utf16FromBytes(std::string_view bytes);
+
 enum class Surrogates { kRefuse, kAccept };
 
 // Converts UTF-8 to units, appending to `*units`. Gives false for anything
