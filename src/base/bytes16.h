@@ -43,16 +43,40 @@ class Bytes16 {
 #endif
   }
 
-  // Bit i of the result is set when byte i of both is equal.
-  uint32_t EqualMask(Bytes16 other) const {
+  // 0xff in each byte where both are equal, 0 elsewhere.
+  Bytes16 Equal(Bytes16 other) const {
 #if defined(__SSE2__)
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v_, other.v_)));
+    return Bytes16(_mm_cmpeq_epi8(v_, other.v_));
+#else
+    Bytes16 bytes;
+    for (int i = 0; i < 16; ++i) bytes.v_[i] = v_[i] == other.v_[i] ? '\xff' : 0;
+    return bytes;
+#endif
+  }
+
+  Bytes16 And(Bytes16 other) const {
+#if defined(__SSE2__)
+    return Bytes16(_mm_and_si128(v_, other.v_));
+#else
+    Bytes16 bytes;
+    for (int i = 0; i < 16; ++i) bytes.v_[i] = static_cast<char>(v_[i] & other.v_[i]);
+    return bytes;
+#endif
+  }
+
+  // Bit i of the result is the top bit of byte i.
+  uint32_t Mask() const {
+#if defined(__SSE2__)
+    return static_cast<uint32_t>(_mm_movemask_epi8(v_));
 #else
     uint32_t mask = 0;
-    for (int i = 0; i < 16; ++i) mask |= uint32_t{v_[i] == other.v_[i]} << i;
+    for (int i = 0; i < 16; ++i) mask |= uint32_t{(v_[i] & 0x80) != 0} << i;
     return mask;
 #endif
   }
+
+  // Bit i of the result is set when byte i of both is equal.
+  uint32_t EqualMask(Bytes16 other) const { return Equal(other).Mask(); }
 
  private:
 #if defined(__SSE2__)
