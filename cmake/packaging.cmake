@@ -1,6 +1,7 @@
 # CPack: `cpack -G DEB` in the Linux build folder gives tandor_<version>_<arch>.deb,
-# `cpack -G ZIP` in the Windows build folder tandor-<version>-win64.zip; both
-# hold what `cmake --install` installs.
+# `cpack -G ZIP` in the Windows build folder tandor-<version>-win64.zip. Both
+# hold what `cmake --install` installs, the .deb in Debian's layout
+# (deb_layout.cmake).
 set(CPACK_PACKAGE_NAME tandor)
 set(CPACK_PACKAGE_VENDOR "The Tandor maintainers")
 set(CPACK_PACKAGE_CONTACT "The Tandor maintainers <maintainers@tandor.invalid>")
@@ -11,8 +12,6 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "input, registry values and newlines in a control string; it replaces text in\n"
     "a stream; and it rewrites one registry string value in place. This Linux\n"
     "build works on the registry files and drive letters of a Wine prefix.")
-set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE")
-set(CPACK_RESOURCE_FILE_README "${CMAKE_CURRENT_SOURCE_DIR}/README.md")
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -25,7 +24,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The static binary needs no library at all; a dynamic one gets its
 # dependencies computed by dpkg-shlibdeps (package dpkg-dev).
-if(TANDOR_STATIC AND NOT TANDOR_SANITIZE)
+if(tandor_static_binary)
   set(CPACK_TANDOR_STATIC ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
