@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: unit tests, the black-box table
 # against the POSIX build, the same table against tandor.exe under Wine, the
-# registry tests against real Wine prefixes, and all of it again (but Wine's
-# own run of tandor.exe) under AddressSanitizer and UBSan.
+# registry tests against real Wine prefixes, what `cmake --install` and the
+# two packages hold, and all of it again (but Wine's own run of tandor.exe)
+# under AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -24,6 +25,33 @@ echo "== POSIX build, with tandor.exe's suite under Wine"
 cmake --preset release -DTANDOR_BUILD_TESTS=ON -DTANDOR_WINDOWS_EXE="$PWD/build/windows/tandor.exe" >/dev/null
 cmake --build --preset release
 ctest --preset release -j2
+
+echo "== Install and packages: the tool and its documents, nothing else"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+deb=build/release/tandor_${version}_$(dpkg --print-architecture).deb
+zip=build/windows/tandor-${version}-win64.zip
+docs=(share/doc/tandor/README.md share/doc/tandor/CHANGELOG.md)
+# expect_files WHAT FILE... compares the file names on standard input (folders
+# and a leading "./" or TOPDIR/ dropped) with the given ones.
+expect_files() {
+  diff -u <(printf '%s\n' "${@:2}" | LC_ALL=C sort) \
+    <(grep -v '/$' | sed -E 's|^(\./\|tandor-[^/]*/)||' | LC_ALL=C sort) ||
+    { echo "$1 holds other files than these" >&2; exit 1; }
+}
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cmake --install build/release --prefix "$stage" >/dev/null
+(cd "$stage" && find . -type f) | expect_files "cmake --install" \
+  bin/tandor "${docs[@]}" share/doc/tandor/LICENSE share/man/man1/tandor.1
+[[ $("$stage/bin/tandor" "ran^nok") == $'ran\nok' ]] || { echo "installed tandor does not run" >&2; exit 1; }
+(cd build/release && cpack -G DEB >/dev/null)
+dpkg-deb --fsys-tarfile "$deb" | tar -t | expect_files "$deb" \
+  usr/bin/tandor "${docs[@]/#/usr/}" usr/share/doc/tandor/copyright \
+  usr/share/doc/tandor/changelog.gz usr/share/man/man1/tandor.1.gz usr/share/lintian/overrides/tandor
+[[ -z $(dpkg-deb -f "$deb" Depends) ]] || { echo "$deb has dependencies" >&2; exit 1; }
+(cd build/windows && cpack -G ZIP >/dev/null)
+cmake -E tar tf "$zip" | expect_files "$zip" bin/tandor.exe "${docs[@]}" share/doc/tandor/LICENSE
+echo "cmake --install, $deb and $zip hold what they should"
 
 echo "== Sanitizer build (ASan + UBSan)"
 cmake --preset debug >/dev/null
