@@ -172,10 +172,11 @@ TEST_F(RegistryPosixTest, RefusedWritesChangeNoFile) {
 TEST_F(RegistryPosixTest, ConcurrentRewritesAllKeepTheirChange) {
   Shell(R"(for i in $(seq 100 119); do "$TANDOR" -w )"
         R"("HKEY_LOCAL_MACHINE\Software\TandorTest\Conc\V$i" old "new$i" >/dev/null & done; wait)");
-  EXPECT_EQ(Shell(R"sh(t='s/^\(\[.*\]\) [0-9]*$/\1/; /^#time=/d'; sed "$t" pfx/system.reg >now && )sh"
-                  R"sh(sed 's/^"V\(1[01][0-9]\)"="old"$/"V\1"="new\1"/' saved/system.reg | )sh"
-                  R"sh(sed "$t" | cmp - now)sh"),
-            0);
+  EXPECT_EQ(
+      Shell(R"sh(t='s/^\(\[.*\]\) [0-9]*$/\1/; /^#time=/d'; sed "$t" pfx/system.reg >now && )sh"
+            R"sh(sed 's/^"V\(1[01][0-9]\)"="old"$/"V\1"="new\1"/' saved/system.reg | )sh"
+            R"sh(sed "$t" | cmp - now)sh"),
+      0);
 }
 
 TEST_F(RegistryPosixTest, AWriteThatFailsMidwayLeavesTheFileWhole) {
