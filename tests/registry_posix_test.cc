@@ -179,15 +179,28 @@ TEST_F(RegistryPosixTest, ConcurrentRewritesAllKeepTheirChange) {
       0);
 }
 
-TEST_F(RegistryPosixTest, AWriteThatFailsMidwayLeavesTheFileWhole) {
-  std::string files_before, files_after;
+// A write stopped by a limit succeeds or fails whole, leaves no file behind
+// and says nothing on standard error; a read short of memory gives nothing.
+TEST_F(RegistryPosixTest, LimitsNeitherAbortNorTear) {
+  std::string files_before;
   Shell("ls -a pfx", &files_before);
   // A file size limit (in 512-byte blocks) far below system.reg's size stops
-  // the temporary file.
-  EXPECT_EQ(Shell(std::string("ulimit -f 128; ") + kRewritePlain), 2);
-  EXPECT_EQ(Shell(kUnchanged), 0);
-  Shell("ls -a pfx", &files_after);
-  EXPECT_EQ(files_after, files_before);
+  // the temporary file; memory limits (KiB) stop a run at various points.
+  for (std::string limit : {"-f 128", "-v 2000", "-v 3000", "-v 4000", "-v 6000", "-v 8000"}) {
+    std::string run = "(ulimit " + limit + "; exec ";  // the tool alone
+    EXPECT_EQ(
+        Shell(run + "\"$TANDOR\" \"^r'" + kSettings + "Plain'\") 2>err | grep -vqx 'pass XX'"), 1);
+    int status = Shell(run + kRewritePlain + ") 2>>err");
+    bool unchanged = Shell(kUnchanged) == 0;
+    EXPECT_TRUE(limit[1] == 'f' ? status == 2 && unchanged
+                                : status == 0 || (status <= 3 && unchanged))
+        << limit << status;
+    EXPECT_EQ(Shell("test -s err"), 1) << limit;
+    std::string files_after;
+    Shell("ls -a pfx", &files_after);
+    EXPECT_EQ(files_after, files_before);
+    ASSERT_EQ(Shell(kRestore), 0);
+  }
 }
 
 // Waits until the prefix's server lock is `held`, for up to five seconds.
@@ -211,6 +224,8 @@ TEST_F(RegistryPosixTest, NoWriteWhileAServerServesThePrefix) {
   ASSERT_TRUE(mkdir(server, 0700) == 0 || errno == EEXIST);
   const std::pair<std::string, std::string> kServers[] = {
       {"wineserver -p", "wineserver -k && wineserver -w"},
+      // Started with another TMPDIR than the tool's, its directory is elsewhere.
+      {"mkdir -p x && TMPDIR=$PWD/x wineserver -p", "TMPDIR=$PWD/x wineserver -k"},
       {"python3 -c 'import fcntl, os, sys, time; fd = os.open(sys.argv[1], os.O_RDWR | "
        "os.O_CREAT); fcntl.lockf(fd, fcntl.LOCK_EX, 1, 0); time.sleep(300)' " +
            std::string(server) + "/lock & echo $! >holder.pid",
@@ -228,12 +243,18 @@ TEST_F(RegistryPosixTest, NoWriteWhileAServerServesThePrefix) {
     ASSERT_EQ(Shell(kRestore), 0);
   }
   Shell("rm -rf " + std::string(server) + (made_base ? "; rmdir " + base : ""));
-}
-
-TEST_F(RegistryPosixTest, AMissingPrefixIsAnEmptyRegistry) {
-  setenv("WINEPREFIX", (kPrefix->root + "/none").c_str(), 1);
-  EXPECT_EQ(Write(kSettings + "Plain", "x"), 1);
-  setenv("WINEPREFIX", kPrefix->prefix.c_str(), 1);
+  // While the lockout holds the server directories' locks, a server that
+  // would load the files backs off (status 2); one started in a folder not
+  // known then is seen after the fact.
+  {
+    WineServerLockout lockout(kPrefix->prefix);
+    ASSERT_TRUE(lockout.Acquire());
+    EXPECT_EQ(Shell("wineserver -p"), 2);
+    EXPECT_TRUE(lockout.StillClear());
+    EXPECT_EQ(Shell("TMPDIR=$PWD/x wineserver -p"), 0);
+    EXPECT_FALSE(lockout.StillClear());
+  }
+  EXPECT_EQ(Shell("TMPDIR=$PWD/x wineserver -k"), 0);
 }
 
 }  // namespace

@@ -139,14 +139,12 @@ std::optional<std::string> Edited(std::string_view file, std::string_view key,
                                   std::string_view name, std::string_view text, WineTime now) {
   std::optional<TextSplices> splices = SetWineString(file, Path(key), name, text, now);
   if (!splices) return std::nullopt;
-  std::string out;
-  size_t at = 0;
-  for (const TextSplice& splice : *splices) {
-    EXPECT_LE(at, splice.begin);
-    out.append(file.substr(at, splice.begin - at)).append(splice.text);
-    at = splice.end;
+  std::string out(file);
+  for (auto splice = splices->rbegin(); splice != splices->rend(); ++splice) {
+    EXPECT_TRUE(splice + 1 == splices->rend() || (splice + 1)->end <= splice->begin);
+    out.replace(splice->begin, splice->end - splice->begin, splice->text);
   }
-  return out.append(file.substr(at));
+  return out;
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
@@ -183,6 +181,12 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
       {"WINE REGISTRY Version 2\r\n[A\\\\B]", "", "v", "1",
        "WINE REGISTRY Version 2\r\n[A\\\\B]\r\n\r\n[] 1796600147\r\n#time=1dd85da8546dcae\r\n"
        "\"v\"=\"1\"\r\n"},
+      // Text after the data, which Wine ignores, stays; the key's time is
+      // now, but left alone when the value does not change.
+      {kMin + "[A] 5\n#time=1\n\"v\"=\"1\" x\n\"n\"=dword:1 y", "A", "V", "2",
+       kMin + "[A] 1796600147\n#time=1dd85da8546dcae\n\"v\"=\"2\" x\n\"n\"=dword:1 y"},
+      {kMin + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2", kMin + "[A] 1796600147\n\"n\"=\"2\" y"},
+      {kMin + "[A] 5\n\"v\"=\"1\"", "A", "v", "1", kMin + "[A] 5\n\"v\"=\"1\""},
       {f, s, "Plain", "bad \xff utf-8", std::nullopt},
       {f, "Software\\Abc\\Nowhere", "v", "x", std::nullopt},
       {f, "Software\\Classes\\Wow6432Node\\TypeLib", "v", "x", std::nullopt},

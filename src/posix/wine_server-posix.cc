@@ -1,7 +1,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,11 +209,29 @@ LockState ServerLock(const std::string& path) {
   return query.l_type == F_UNLCK ? LockState::kFree : LockState::kHeld;
 }
 
+// Runs of this tool on one prefix take turns at the server locks (an
+// exclusive flock on the prefix folder, which Wine does not use): each would
+// otherwise take another's hold on a lock for a running server.
+bool TakeTurn(const std::string& prefix, Fd* turn) {
+  turn->Reset(open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!turn->valid()) return false;
+  // Each run holds it for a few milliseconds; far longer means trouble.
+  for (int waited = 0; waited < 30000; waited += 2) {
+    if (flock(turn->get(), LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    struct timespec pause = {0, 2000000};
+    nanosleep(&pause, nullptr);
+  }
+  return false;
+}
+
 }  // namespace
 
 bool WineServerRuns(const std::string& prefix) {
   struct stat info;
   if (stat(prefix.c_str(), &info) != 0) return false;  // no prefix, no server
+  Fd turn;
+  if (!TakeTurn(prefix, &turn)) return true;
   PrefixId id;
   std::vector<std::string> tmpdirs;
   if (!Identify(prefix, info, &id) || !NoServerProcess(id, {}, &tmpdirs)) return true;
@@ -225,8 +245,8 @@ bool WineServerLockout::Acquire() {
   struct stat info;
   PrefixId id;
   std::vector<std::string> tmpdirs;
-  if (stat(prefix_.c_str(), &info) != 0 || !Identify(prefix_, info, &id) ||
-      !NoServerProcess(id, folders_, &tmpdirs)) {
+  if (!TakeTurn(prefix_, &turn_) || stat(prefix_.c_str(), &info) != 0 ||
+      !Identify(prefix_, info, &id) || !NoServerProcess(id, folders_, &tmpdirs)) {
     return false;
   }
   // Only the owner may make them: Wine refuses a directory of another user.

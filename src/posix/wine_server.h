@@ -50,6 +50,7 @@ class WineServerLockout {
 
  private:
   std::string prefix_;
+  Fd turn_;                            // this tool's own turn on the prefix
   std::vector<Fd> locks_;              // held
   std::vector<FilePlace> lock_files_;  // the files of `locks_`
   std::vector<FilePlace> folders_;     // their server directories
