@@ -94,7 +94,8 @@ struct WinePrefix : testing::Environment {
 
   void TearDown() override {
     if (!root.empty())
-      Shell("wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; cd / && rm -rf '" + root + "'");
+      Shell("{ wineserver -k; TMPDIR=x wineserver -k; wineserver -w; } 2>/dev/null; rm -rf " +
+            root);
   }
 
   std::string root;

@@ -251,8 +251,8 @@ bool WineServerLockout::Acquire() {
   }
   // Only the owner may make them: Wine refuses a directory of another user.
   std::string next = NextServerDir(id);
-  if (geteuid() == id.owner && MakeWineDir(next.substr(0, next.rfind('/')), id.owner) &&
-      MakeWineDir(next, id.owner)) {
+  if (next[0] == '/' && geteuid() == id.owner &&
+      MakeWineDir(next.substr(0, next.rfind('/')), id.owner) && MakeWineDir(next, id.owner)) {
     Fd(open((next + "/lock").c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   }
   for (const std::string& dir : ServerDirs(id, tmpdirs)) {
