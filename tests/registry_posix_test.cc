@@ -188,6 +188,9 @@ TEST_F(RegistryPosixTest, LimitsNeitherAbortNorTear) {
   // A file size limit (in 512-byte blocks) far below system.reg's size stops
   // the temporary file; memory limits (KiB) stop a run at various points.
   for (std::string limit : {"-f 128", "-v 2000", "-v 3000", "-v 4000", "-v 6000", "-v 8000"}) {
+#ifdef __SANITIZE_ADDRESS__
+    if (limit[1] == 'v') continue;  // the sanitizer reserves more address space than that
+#endif
     std::string run = "(ulimit " + limit + "; exec ";  // the tool alone
     EXPECT_EQ(
         Shell(run + "\"$TANDOR\" \"^r'" + kSettings + "Plain'\") 2>err | grep -vqx 'pass XX'"), 1);
@@ -196,10 +199,9 @@ TEST_F(RegistryPosixTest, LimitsNeitherAbortNorTear) {
     EXPECT_TRUE(limit[1] == 'f' ? status == 2 && unchanged
                                 : status == 0 || (status <= 3 && unchanged))
         << limit << status;
-    EXPECT_EQ(Shell("test -s err"), 1) << limit;
-    std::string files_after;
-    Shell("ls -a pfx", &files_after);
-    EXPECT_EQ(files_after, files_before);
+    std::string after;  // standard error's text, then the prefix's files
+    Shell("cat err; ls -a pfx", &after);
+    EXPECT_EQ(after, files_before) << limit;
     ASSERT_EQ(Shell(kRestore), 0);
   }
 }
