@@ -142,6 +142,19 @@ std::string Replaced(std::string_view file, std::string_view from, std::string_v
   return out.replace(at, from.size(), to);
 }
 
+// `file` as SetWineString's splices change it; nullopt when it refuses.
+std::optional<std::string> Edited(std::string_view file, std::string_view key,
+                                  std::string_view name, std::string_view text, WineTime now) {
+  std::optional<TextSplices> splices = SetWineString(file, Path(key), name, text, now);
+  if (!splices) return std::nullopt;
+  std::string out(file);
+  for (auto splice = splices->rbegin(); splice != splices->rend(); ++splice) {
+    EXPECT_TRUE(splice + 1 == splices->rend() || (splice + 1)->end <= splice->begin);
+    out.replace(splice->begin, splice->end - splice->begin, splice->text);
+  }
+  return out;
+}
+
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
   const std::string f(kFile);
   const std::string s(kSettings);
@@ -163,7 +176,7 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
        Replaced(f, kPlain, kPlain + "\"New\\x20ac\"=\"\\\"q\\\" \\xe9z\"\n")},
       {kMin + kA + "[a]\n \"V\" = \"2\"\n", "A", "v", "3", kMin + kA + "[a]\n \"V\" = \"3\"\n"},
       {kMin + kA + "[B]\n[a]\n#time=1\n\n;c\n[C]\n", "A", "w", "2",
-       kMin + kA + "[B]\n[a]\n#time=1\n\"w\"=\"2\"\n\n;c\n[C]\n"},
+       kMin + kA + "[B]\n[a]\n#time=1dd85da8546dcae\n\"w\"=\"2\"\n\n;c\n[C]\n"},
       {kCrLf, "a", "V", "2", Replaced(kCrLf, "\"1\"", "\"2\"")},
       {kCrLf, "A", "w", "2", kCrLf + "\"w\"=\"2\"\r\n"},
       {kMin + "[A]", "A", "", "2", kMin + "[A]\n@=\"2\"\n"},
@@ -176,6 +189,12 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
       {"WINE REGISTRY Version 2\r\n[A\\\\B]", "", "v", "1",
        "WINE REGISTRY Version 2\r\n[A\\\\B]\r\n\r\n[] 1796600147\r\n#time=1dd85da8546dcae\r\n"
        "\"v\"=\"1\"\r\n"},
+      // Text after the data, which Wine ignores, stays; the key's time is
+      // now, but left alone when the value does not change.
+      {kMin + "[A] 5\n#time=1\n\"v\"=\"1\" x\n\"n\"=dword:1 y", "A", "V", "2",
+       kMin + "[A] 1796600147\n#time=1dd85da8546dcae\n\"v\"=\"2\" x\n\"n\"=dword:1 y"},
+      {kMin + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2", kMin + "[A] 1796600147\n\"n\"=\"2\" y"},
+      {kMin + "[A] 5\n\"v\"=\"1\"", "A", "v", "1", kMin + "[A] 5\n\"v\"=\"1\""},
       {f, s, "Plain", "bad \xff utf-8", std::nullopt},
       {f, "Software\\Abc\\Nowhere", "v", "x", std::nullopt},
       {f, "Software\\Classes\\Wow6432Node\\TypeLib", "v", "x", std::nullopt},
@@ -189,8 +208,7 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
       {kMin + kA + std::string("[B]\n\"z\"=\"\0\"\n", 12), "A", "v", "y", std::nullopt},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(SetWineString(c.file, Path(c.key), c.name, c.text, {1796600147, 636139000}),
-              c.expected)
+    EXPECT_EQ(Edited(c.file, c.key, c.name, c.text, {1796600147, 636139000}), c.expected)
         << c.key << " " << c.name;
   }
 }
@@ -207,7 +225,7 @@ TEST(WineRegistryFileTest, TruncatedFilesReadAndEditSafely) {
     std::string_view file(buffer.get(), size);
     for (auto [key, name] : kValues) {
       Read(file, key, name);
-      std::optional<std::string> edited = SetWineString(file, Path(key), name, "t", {});
+      std::optional<std::string> edited = Edited(file, key, name, "t", {});
       if (edited) {
         EXPECT_EQ(Read(*edited, key, name), Sz("t")) << size << " " << name;
       }

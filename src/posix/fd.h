@@ -1,8 +1,12 @@
-// File descriptors for the POSIX services: an owning handle, and a write of
-// every byte that rides out interrupted system calls.
+// File descriptors for the POSIX services: owning handles for a descriptor
+// and a folder listing, and a write of every byte that rides out interrupted
+// system calls.
 #pragma once
 
+#include <dirent.h>
+
 #include <cstddef>
+#include <memory>
 
 namespace tandor {
 
@@ -10,6 +14,7 @@ namespace tandor {
 class Fd {
  public:
   explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd() { Reset(); }
@@ -25,6 +30,12 @@ class Fd {
  private:
   int fd_;
 };
+
+// Owns an open folder listing and closes it on every path out of a scope.
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
 
 // Writes all `size` bytes to `fd`. Gives false if any could not be written.
 bool WriteAll(int fd, const char* data, size_t size);

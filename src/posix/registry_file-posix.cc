@@ -1,5 +1,7 @@
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -89,29 +92,125 @@ class FileSizeSignalIgnored {
   struct sigaction saved_;
 };
 
-// A new file beside the one it will replace; removed unless Commit()ed.
+// The temporary file a catchable signal removes before the process ends:
+// prepared before the file is created, so the handler only has to unlink it.
+char pending_path[PATH_MAX + 64];
+volatile sig_atomic_t pending = 0;
+
+// The signals that end a process by default and can be caught.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGPIPE, SIGALRM,
+                                  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+
+extern "C" void RemovePendingAndEnd(int signal_number) {
+  if (pending) unlink(pending_path);
+  // Ended by the signal itself once the handler returns, so whoever waits
+  // for the process still learns which signal it was.
+  struct sigaction restore = {};
+  restore.sa_handler = SIG_DFL;
+  sigemptyset(&restore.sa_mask);
+  sigaction(signal_number, &restore, nullptr);
+  raise(signal_number);
+}
+
+// Catches the ending signals not ignored while it lives.
+class PendingFileRemover {
+ public:
+  PendingFileRemover() {
+    struct sigaction remove = {};
+    remove.sa_handler = RemovePendingAndEnd;
+    sigfillset(&remove.sa_mask);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      sigaction(kEndingSignals[i], nullptr, &saved_[i]);
+      if (saved_[i].sa_handler != SIG_IGN) sigaction(kEndingSignals[i], &remove, nullptr);
+    }
+  }
+  PendingFileRemover(const PendingFileRemover&) = delete;
+  PendingFileRemover& operator=(const PendingFileRemover&) = delete;
+  ~PendingFileRemover() {
+    pending = 0;
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+      sigaction(kEndingSignals[i], &saved_[i], nullptr);
+  }
+
+  // `path` is removed if a signal ends the process, until Clear().
+  bool Set(const std::string& path) {
+    pending = 0;
+    if (path.size() >= sizeof pending_path) return false;
+    memcpy(pending_path, path.c_str(), path.size() + 1);
+    pending = 1;
+    return true;
+  }
+  void Clear() { pending = 0; }
+
+ private:
+  struct sigaction saved_[std::size(kEndingSignals)];
+};
+
+// What this run names its temporary files: "<target>.tandor-<pid>-<n>.tmp".
+constexpr std::string_view kTemporaryInfix = ".tandor-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// Whether the folder entry `name` is a temporary file of `base`'s rewrites.
+bool IsTemporaryOf(std::string_view name, std::string_view base) {
+  if (!name.starts_with(base) || !name.substr(base.size()).starts_with(kTemporaryInfix) ||
+      !name.ends_with(kTemporarySuffix)) {
+    return false;
+  }
+  name = name.substr(base.size() + kTemporaryInfix.size());
+  name.remove_suffix(kTemporarySuffix.size());
+  size_t dash = name.find('-');
+  auto digits = [](std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == text.npos;
+  };
+  return dash != name.npos && digits(name.substr(0, dash)) && digits(name.substr(dash + 1));
+}
+
+// Runs write their temporary file only while they hold the target's lock, so
+// whatever temporary file is there while this run holds it is left over from
+// a run that was killed, whatever process id it names.
+void RemoveLeftoverTemporaries(const std::string& folder, std::string_view base) {
+  Dir dir(opendir(folder.c_str()));
+  if (!dir) return;
+  while (struct dirent* entry = readdir(dir.get())) {
+    if (IsTemporaryOf(entry->d_name, base)) unlinkat(dirfd(dir.get()), entry->d_name, 0);
+  }
+}
+
+// A new file beside the one it will replace; removed unless renamed over it.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const std::string& target) {
     for (int attempt = 0; attempt < 100 && !fd_.valid(); ++attempt) {
-      path_ =
-          target + ".tandor-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
+      path_ = target + std::string(kTemporaryInfix) + std::to_string(getpid()) + "-" +
+              std::to_string(attempt) + std::string(kTemporarySuffix);
+      if (!remover_.Set(path_)) break;
       fd_.Reset(open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600));
       if (!fd_.valid() && errno != EEXIST) break;
     }
+    created_ = fd_.valid();
+    if (!created_) remover_.Clear();
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
-    if (!path_.empty() && !committed_) unlink(path_.c_str());
+    if (created_ && !committed_) unlink(path_.c_str());
   }
 
-  // Writes `text` with the mode and, where allowed, the owner of `like`,
-  // and flushes it to disk.
-  bool Write(std::string_view text, const struct stat& like) {
+  // Writes `text` changed by `splices`, with the mode and, where allowed,
+  // the owner of `like`, and flushes it to disk.
+  bool Write(std::string_view text, const TextSplices& splices, const struct stat& like) {
     if (!fd_.valid()) return false;
     FileSizeSignalIgnored no_signal;
-    if (!WriteAll(fd_.get(), text.data(), text.size())) return false;
+    size_t at = 0;
+    for (const TextSplice& splice : splices) {
+      if (splice.begin < at || splice.end < splice.begin || splice.end > text.size()) return false;
+      if (!WriteAll(fd_.get(), text.data() + at, splice.begin - at) ||
+          !WriteAll(fd_.get(), splice.text.data(), splice.text.size())) {
+        return false;
+      }
+      at = splice.end;
+    }
+    if (!WriteAll(fd_.get(), text.data() + at, text.size() - at)) return false;
     if (fchmod(fd_.get(), like.st_mode & 07777) != 0) return false;
     // Only a privileged run can give the file back to another user; the
     // mode is kept either way, so a refusal here is no failure.
@@ -123,14 +222,28 @@ class TemporaryFile {
   bool RenameOver(const std::string& target) {
     if (rename(path_.c_str(), target.c_str()) != 0) return false;
     committed_ = true;
+    remover_.Clear();
     return true;
   }
 
  private:
+  PendingFileRemover remover_;  // first made, last gone: it outlives the file
   std::string path_;
   Fd fd_;
+  bool created_ = false;
   bool committed_ = false;
 };
+
+// Whether `splices` leave `text` as it is.
+bool ChangesNothing(std::string_view text, const TextSplices& splices) {
+  for (const TextSplice& splice : splices) {
+    if (splice.begin > splice.end || splice.end > text.size() ||
+        text.substr(splice.begin, splice.end - splice.begin) != splice.text) {
+      return false;
+    }
+  }
+  return true;
+}
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -155,8 +268,7 @@ std::optional<std::string> ReadRegistryFile(const std::string& path) {
 }
 
 bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
-                         const std::function<bool()>& may_replace) {
-  if (!may_replace()) return false;
+                         const ReplaceGate& gate) {
   // The file itself is replaced, not a symbolic link on the way to it.
   std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
   if (!resolved) return false;
@@ -164,18 +276,21 @@ bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
   Fd locked;
   struct stat info;
   if (!LockCurrentFile(target, &locked, &info)) return false;
+  std::string folder = FolderOf(target);
+  RemoveLeftoverTemporaries(folder, target.substr(target.rfind('/') + 1));
   // A second name would keep the old text; refuse rather than split them.
   if (info.st_nlink != 1) return false;
   std::string current;
   if (!ReadAll(locked.get(), &current)) return false;
-  std::optional<std::string> updated = edit(current);
-  if (!updated) return false;
-  if (*updated == current) return true;
+  std::optional<TextSplices> splices = edit(current);
+  if (!splices) return false;
+  if (ChangesNothing(current, *splices)) return true;
   TemporaryFile temporary(target);
-  if (!temporary.Write(*updated, info) || !may_replace()) return false;
-  if (!temporary.RenameOver(target)) return false;
-  SyncFolder(FolderOf(target));
-  return true;  // the lock is released as `locked` closes, after the rename
+  if (!temporary.Write(current, *splices, info)) return false;
+  bool replaced = false;
+  bool vouched = gate([&] { return replaced = temporary.RenameOver(target); });
+  if (replaced) SyncFolder(folder);
+  return vouched && replaced;  // the lock is released as `locked` closes, after the rename
 }
 
 }  // namespace tandor

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/text_splice.h"
+
 namespace tandor {
 
 // Registry files are a few MiB; anything far larger is not one.
@@ -17,18 +19,29 @@ constexpr size_t kMaxRegistryFileSize = size_t{256} << 20;
 // kMaxRegistryFileSize or unreadable.
 std::optional<std::string> ReadRegistryFile(const std::string& path);
 
-// Gives the new text for the current one, or nullopt to change nothing.
-using RegistryFileEdit = std::function<std::optional<std::string>(std::string_view current)>;
+// Gives the changes to make to the current text (none: nothing to write), or
+// nullopt to change nothing and fail.
+using RegistryFileEdit = std::function<std::optional<TextSplices>(std::string_view current)>;
+
+// Decides, just before the new file is renamed over the old one, whether the
+// rename `replace` may run; gives false without running it to fail the
+// rewrite, or runs it and gives its result (false after a successful
+// `replace`: the new text is in place but cannot be vouched for).
+using ReplaceGate = std::function<bool(const std::function<bool()>& replace)>;
 
 // Rewrites the regular file `path` with `edit` under an exclusive lock, so
 // that concurrent rewrites of one file all keep their change: the file is
-// read after the lock is taken, the new text goes to a temporary file in the
-// same folder, which is flushed to disk, given the file's mode and renamed
-// over it; the folder is then flushed too. `may_replace` is asked before
-// anything is written and again just before the rename. Gives false when
-// anything fails (`edit` or `may_replace` included); the file is then left
-// byte for byte as it was and no temporary file remains.
+// read after the lock is taken, the changed text goes to a temporary file in
+// the same folder, which is flushed to disk, given the file's mode and renamed
+// over it through `gate`; the folder is then flushed too. A symbolic link is
+// followed (the file it names is replaced); a file with more than one name is
+// refused. Temporary files of this naming that a killed run left beside the
+// file are removed, and a catchable signal that ends the process meanwhile
+// removes this run's. Gives true when the file holds the change (or `edit`
+// asked for none); false when anything fails, the file then left byte for
+// byte as it was (unless `gate` failed after its rename ran) and no temporary
+// file remaining.
 bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
-                         const std::function<bool()>& may_replace);
+                         const ReplaceGate& gate);
 
 }  // namespace tandor

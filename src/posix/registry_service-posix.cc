@@ -1,6 +1,7 @@
 // The registry of a Wine prefix, read from and written to its registry files.
 #include <time.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -90,16 +91,25 @@ class WineRegistry : public RegistryService {
     OpenedFileKey* opened = Find(key, RegistryAccess::kWrite);
     if (opened == nullptr) return false;
     const FileKey& where = opened->where;
+    // A running wineserver would overwrite the file at its next save; seen
+    // now, it costs no write.
+    if (WineServerRuns(Prefix())) return false;
+    // The rewrite reads the file anew under its lock: the copy read when the
+    // key was opened would only double the memory a large file takes.
+    opened->text.reset();
+    files_.erase(where.file);
     WineTime now = Now();
-    // A running wineserver would overwrite the file at its next save.
-    bool written = RewriteRegistryFile(
+    return RewriteRegistryFile(
         FilePath(where.file),
         [&](std::string_view current) {
           return SetWineString(current, where.path, value_name, text, now);
         },
-        [&] { return !WineServerRuns(Prefix()); });
-    files_.erase(where.file);
-    return written;
+        [&](const std::function<bool()>& replace) {
+          // No server may start from the last check to the rename, and none
+          // may have loaded the old file meanwhile.
+          WineServerLockout lockout(Prefix());
+          return lockout.Acquire() && replace() && lockout.StillClear();
+        });
   }
 
   void Close(RegistryKey key) override {

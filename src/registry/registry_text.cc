@@ -1,6 +1,7 @@
 #include "registry/registry_text.h"
 
 #include <cstring>
+#include <new>
 
 #include "registry/registry_path.h"
 
@@ -18,9 +19,7 @@ bool OpenValueKey(RegistryService& registry, std::string_view path, RegistryAcce
   return registry.Open(*root, parts.sub_key, access, key);
 }
 
-}  // namespace
-
-std::string ReadRegistryText(RegistryService& registry, std::string_view path) {
+std::string ReadText(RegistryService& registry, std::string_view path) {
   RegistryKey raw_key;
   std::string value_name;
   if (!OpenValueKey(registry, path, RegistryAccess::kRead, &raw_key, &value_name)) return {};
@@ -39,12 +38,32 @@ std::string ReadRegistryText(RegistryService& registry, std::string_view path) {
   return std::string(data, strnlen(data, size));
 }
 
-int WriteRegistryText(RegistryService& registry, std::string_view path, std::string_view text) {
+int WriteText(RegistryService& registry, std::string_view path, std::string_view text) {
   RegistryKey raw_key;
   std::string value_name;
   if (!OpenValueKey(registry, path, RegistryAccess::kWrite, &raw_key, &value_name)) return 1;
   OpenedKey key(registry, raw_key);
   return registry.SetString(key.get(), value_name, text) ? 0 : 1;
+}
+
+}  // namespace
+
+// A registry too large for the memory left fails like any other: the
+// services keep their files whole on every way out.
+std::string ReadRegistryText(RegistryService& registry, std::string_view path) {
+  try {
+    return ReadText(registry, path);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+int WriteRegistryText(RegistryService& registry, std::string_view path, std::string_view text) {
+  try {
+    return WriteText(registry, path, text);
+  } catch (const std::bad_alloc&) {
+    return 1;
+  }
 }
 
 }  // namespace tandor

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
+#include "base/ascii.h"
 #include "registry/value_types.h"
 #include "winereg/wine_registry_items.h"
 #include "winereg/wine_registry_text.h"
@@ -29,8 +31,9 @@ struct KeyScan {
   bool implied = false;      // a deeper section names the key
   bool open_at_end = false;  // the file ends inside a hex value
   std::vector<TextSpan> sections;
-  WineKeyPath spelling;      // the key's elements as the first deeper section spells them
-  std::string_view newline;  // the header line's line end
+  std::vector<TextSpan> headers;  // each section's header line, without its line end
+  WineKeyPath spelling;           // the key's elements as the first deeper section spells them
+  std::string_view newline;       // the header line's line end
 };
 
 // A "#link" line of a section at or above the key, `depth` elements deep.
@@ -43,7 +46,10 @@ void NoteSection(const ItemWalker& walker, const Item& item, const WineKeyPath& 
   if (*current == Relation::kSame) scan->sections.back().end = item.begin;
   bool decoded = item.kind == ItemKind::kSection && walker.section_decoded();
   *current = decoded ? Relate(walker.section_path(), path) : Relation::kUnrelated;
-  if (*current == Relation::kSame) scan->sections.push_back({item.end, file.size()});
+  if (*current == Relation::kSame) {
+    scan->sections.push_back({item.end, file.size()});
+    scan->headers.push_back({item.begin, item.content_end});
+  }
   if (*current == Relation::kDescendant && !scan->implied) {
     scan->implied = true;
     const auto& elements = walker.section_path();
@@ -81,8 +87,38 @@ bool KeyExists(const KeyScan& scan, const WineKeyPath& path) {
 // Where the key's value lines stand, for an edit.
 struct KeyLines {
   std::optional<Item> value;  // the last line of the value to set
+  size_t value_section = 0;   // the index of its section
   size_t insert_at = 0;       // after the last value or option of the last section
+  // Per section, the digits of its first "#time=" line (the one Wine takes).
+  std::vector<std::optional<TextSpan>> times;
 };
+
+// The run of digits (hex or decimal) at `pos`.
+std::optional<TextSpan> DigitsAt(std::string_view file, size_t pos, size_t end, bool hex) {
+  size_t begin = pos;
+  while (pos < end && (hex ? IsHexDigit(file[pos]) : file[pos] >= '0' && file[pos] <= '9')) ++pos;
+  if (pos == begin) return std::nullopt;
+  return TextSpan{begin, pos};
+}
+
+std::optional<TextSpan> OptionTime(std::string_view file, const Item& item) {
+  constexpr std::string_view kTime = "#time=";
+  size_t pos = file.find_first_not_of(" \t", item.begin);
+  if (file.substr(pos, item.content_end - pos).starts_with(kTime))
+    return DigitsAt(file, pos + kTime.size(), item.content_end, /*hex=*/true);
+  return std::nullopt;
+}
+
+// The seconds after the name in the header "[name] 1796596665".
+std::optional<TextSpan> HeaderTime(std::string_view file, const TextSpan& header) {
+  size_t pos = file.find('[', header.begin) + 1;
+  std::u16string units;
+  size_t used = ParseWineString(file.substr(pos, header.end - pos), ']', &units);
+  if (used == 0) return std::nullopt;
+  pos += used;
+  while (pos < header.end && (file[pos] == ' ' || file[pos] == '\t')) ++pos;
+  return DigitsAt(file, pos, header.end, /*hex=*/false);
+}
 
 // Walks the key's sections; false when one holds a line Wine would refuse
 // or skip, since an edit next to it could not be made with certainty.
@@ -91,14 +127,20 @@ bool ReadKeyLines(std::string_view file, const KeyScan& scan, std::u16string_vie
   for (const TextSpan& span : scan.sections) {
     ItemWalker walker(file, span.begin, span.end, /*in_key=*/true);
     lines->insert_at = span.begin;
+    lines->times.emplace_back();
     Item item;
     while (walker.Next(&item)) {
       if (item.kind == ItemKind::kBadValue || item.kind == ItemKind::kIgnored) return false;
       if (item.kind == ItemKind::kBlank) continue;
       lines->insert_at = item.end;
+      if (item.kind == ItemKind::kOption && !lines->times.back())
+        lines->times.back() = OptionTime(file, item);
       if (item.kind != ItemKind::kValue) continue;
       if (!DecodeValue(file, item)) return false;
-      if (EqualFolded(walker.value_name(), name)) lines->value = item;
+      if (EqualFolded(walker.value_name(), name)) {
+        lines->value = item;
+        lines->value_section = lines->times.size() - 1;
+      }
     }
   }
   return true;
@@ -117,6 +159,23 @@ void AppendValueLine(std::u16string_view name, std::u16string_view text, std::st
   out->push_back('"');
 }
 
+// A key's time as Wine writes it: Unix seconds after the header's name, and
+// the FILETIME in hex on the "#time=" line.
+std::string Seconds(WineTime now) {
+  return std::to_string(static_cast<unsigned>(now.unix_seconds));
+}
+
+std::string FileTime(WineTime now) {
+  constexpr uint64_t kTicksPerSecond = 10000000;
+  constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000;
+  uint64_t ticks = static_cast<uint64_t>(now.unix_seconds) * kTicksPerSecond +
+                   now.nanoseconds / 100 + kTicksFrom1601To1970;
+  char stamp[32];
+  snprintf(stamp, sizeof stamp, "%x%08x", static_cast<unsigned>(ticks >> 32),
+           static_cast<unsigned>(ticks));
+  return stamp;
+}
+
 // A section header as Wine writes one: path, Unix seconds, FILETIME.
 void AppendSectionHeader(const WineKeyPath& spelling, WineTime now, std::string_view newline,
                          std::string* out) {
@@ -125,27 +184,17 @@ void AppendSectionHeader(const WineKeyPath& spelling, WineTime now, std::string_
     if (i > 0) out->append("\\\\");
     AppendWineString(spelling[i], "[]", out);
   }
-  constexpr uint64_t kTicksPerSecond = 10000000;
-  constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000;
-  uint64_t ticks = static_cast<uint64_t>(now.unix_seconds) * kTicksPerSecond +
-                   now.nanoseconds / 100 + kTicksFrom1601To1970;
-  char stamp[64];
-  snprintf(stamp, sizeof stamp, "] %u", static_cast<unsigned>(now.unix_seconds));
-  out->append(stamp).append(newline);
-  snprintf(stamp, sizeof stamp, "#time=%x%08x", static_cast<unsigned>(ticks >> 32),
-           static_cast<unsigned>(ticks));
-  out->append(stamp).append(newline);
+  out->append("] ").append(Seconds(now)).append(newline);
+  out->append("#time=").append(FileTime(now)).append(newline);
 }
 
-// `file` with `insertion` placed at `pos`, as whole lines.
-std::string InsertLines(std::string_view file, size_t pos, std::string_view insertion,
-                        std::string_view newline) {
-  std::string out(file.substr(0, pos));
-  // A last line without a line end gets one before anything follows it.
-  if (pos == file.size() && !file.empty() && file.back() != '\n') out.append(newline);
-  out.append(insertion);
-  out.append(file.substr(pos));
-  return out;
+// The splices that set the time of the key's section `index` to `now`.
+void AddTimeSplices(std::string_view file, const KeyScan& scan, const KeyLines& lines, size_t index,
+                    WineTime now, TextSplices* splices) {
+  if (std::optional<TextSpan> seconds = HeaderTime(file, scan.headers[index]))
+    splices->push_back({seconds->begin, seconds->end, Seconds(now)});
+  if (const std::optional<TextSpan>& ticks = lines.times[index])
+    splices->push_back({ticks->begin, ticks->end, FileTime(now)});
 }
 
 }  // namespace
@@ -230,7 +279,7 @@ std::optional<std::u16string> WineFileRootName(std::string_view file) {
   return std::nullopt;
 }
 
-std::optional<std::string> SetWineString(std::string_view file, const WineKeyPath& path,
+std::optional<TextSplices> SetWineString(std::string_view file, const WineKeyPath& path,
                                          std::string_view name, std::string_view text,
                                          WineTime now) {
   std::u16string text_units;
@@ -245,23 +294,36 @@ std::optional<std::string> SetWineString(std::string_view file, const WineKeyPat
   if (!KeyExists(scan, path) || scan.open_at_end || !ReadKeyLines(file, scan, name_units, &lines)) {
     return std::nullopt;
   }
-  std::string line;
+  TextSplices splices;
+  std::string data;
   if (lines.value) {
-    std::string out(file.substr(0, lines.value->data));
-    out.push_back('"');
-    AppendWineString(text_units, "\"", &out);
-    out.push_back('"');
-    out.append(file.substr(lines.value->content_end));
-    return out;
+    data.push_back('"');
+    AppendWineString(text_units, "\"", &data);
+    data.push_back('"');
+    size_t begin = lines.value->data;
+    size_t end = ValueDataEnd(file, *lines.value);
+    // Wine too leaves the key untouched when the value does not change.
+    if (file.substr(begin, end - begin) == data) return splices;
+    AddTimeSplices(file, scan, lines, lines.value_section, now, &splices);
+    splices.push_back({begin, end, std::move(data)});
+  } else {
+    if (scan.sections.empty()) {
+      data.append(scan.newline);  // Wine puts a blank line before each key
+      AppendSectionHeader(scan.spelling, now, scan.newline, &data);
+      lines.insert_at = file.size();
+    } else {
+      AddTimeSplices(file, scan, lines, scan.sections.size() - 1, now, &splices);
+    }
+    AppendValueLine(name_units, text_units, &data);
+    data.append(scan.newline);
+    // A last line without a line end gets one before anything follows it.
+    if (lines.insert_at == file.size() && !file.empty() && file.back() != '\n')
+      data.insert(0, scan.newline);
+    splices.push_back({lines.insert_at, lines.insert_at, std::move(data)});
   }
-  if (scan.sections.empty()) {
-    line.append(scan.newline);  // Wine puts a blank line before each key
-    AppendSectionHeader(scan.spelling, now, scan.newline, &line);
-    lines.insert_at = file.size();
-  }
-  AppendValueLine(name_units, text_units, &line);
-  line.append(scan.newline);
-  return InsertLines(file, lines.insert_at, line, scan.newline);
+  std::sort(splices.begin(), splices.end(),
+            [](const TextSplice& a, const TextSplice& b) { return a.begin < b.begin; });
+  return splices;
 }
 
 }  // namespace tandor

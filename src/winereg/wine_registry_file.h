@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text_splice.h"
+
 namespace tandor {
 
 // A key's path below a file's root, one element per entry; empty: the root.
@@ -71,14 +73,18 @@ struct WineTime {
   uint32_t nanoseconds = 0;
 };
 
-// `file` with the value `name` (UTF-8) of the existing key `path` set to the
-// REG_SZ `text` (UTF-8): the value's data is replaced in its line (the name
-// keeps its stored spelling), or a line is added to the key's last section,
-// or, for a key only implied by deeper ones, a section is appended. Every
-// other byte is kept. Nullopt when `text` is not valid UTF-8, the key does
+// The splices that set the value `name` (UTF-8) of the existing key `path`
+// in `file` to the REG_SZ `text` (UTF-8): the value's data is replaced in its
+// line (the name keeps its stored spelling, text after the data, which Wine
+// ignores, stays), or a line is added to the key's last section, or, for a
+// key only implied by deeper ones, a section is appended. The edited
+// section's time (the seconds after its header, its "#time=" line) becomes
+// `now` where it has one; Wine takes a section without one as changed when
+// it loads it. Every other byte is kept. No splices when the value already
+// holds exactly `text`. Nullopt when `text` is not valid UTF-8, the key does
 // not exist or is a link, or the file cannot be edited with certainty (not
 // loadable, a malformed line in the key, a value still open at the end).
-std::optional<std::string> SetWineString(std::string_view file, const WineKeyPath& path,
+std::optional<TextSplices> SetWineString(std::string_view file, const WineKeyPath& path,
                                          std::string_view name, std::string_view text,
                                          WineTime now);
 

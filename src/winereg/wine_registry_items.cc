@@ -318,6 +318,27 @@ void ItemWalker::ReadOption(const Line& line, size_t text) {
   }
 }
 
+size_t ValueDataEnd(std::string_view file, const Item& item) {
+  LineCursor lines(file, item.begin, item.end);
+  Line line;
+  DataTag tag;
+  if (item.kind != ItemKind::kValue || !lines.Next(&line) ||
+      !ReadDataTag(file.substr(item.data, line.content_end - item.data), &tag)) {
+    return item.content_end;
+  }
+  size_t pos = item.data + tag.length;
+  if (tag.parse == DataParse::kString) {
+    size_t quote = FindUnescaped(file, pos, line.content_end, '"');
+    return quote == std::string_view::npos ? item.content_end : quote + 1;
+  }
+  if (tag.parse == DataParse::kDword) {
+    size_t used = 0;
+    ParseHexNumber(file.substr(pos, line.content_end - pos), &used);
+    return pos + used;
+  }
+  return item.content_end;
+}
+
 std::optional<WineValue> DecodeValue(std::string_view file, const Item& item) {
   LineCursor lines(file, item.begin, item.end);
   Line line;

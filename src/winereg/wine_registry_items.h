@@ -122,6 +122,11 @@ class ItemWalker {
   bool open_at_end_ = false;
 };
 
+// Where the data of a kValue item ends as Wine's loader reads it: after the
+// closing quote of a string, after the digits of a dword, at the end of the
+// last line otherwise. The loader ignores what follows on the line.
+size_t ValueDataEnd(std::string_view file, const Item& item);
+
 // The value of a kValue item, decoded as Wine's loader does; nullopt when its
 // data is malformed (Wine then keeps it as REG_NONE without data).
 std::optional<WineValue> DecodeValue(std::string_view file, const Item& item);
