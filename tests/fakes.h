@@ -4,7 +4,6 @@
 // its calls and fails where it is told to.
 #pragma once
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -53,14 +52,10 @@ class FakeInput : public InputStream {
 
   size_t Read(char* buffer, size_t capacity) override {
     if (log_ != nullptr) log_->push_back("read");
-    if (next_ == reads_.size()) {
-      failed_ = fail_at_end_;
-      return 0;
-    }
-    std::string& read = reads_[next_];
-    size_t count = read.copy(buffer, capacity);
-    read.erase(0, count);
-    if (read.empty()) ++next_;
+    if (next_ == reads_.size()) return (failed_ = fail_at_end_), 0;
+    size_t count = reads_[next_].copy(buffer, capacity);
+    reads_[next_].erase(0, count);
+    if (reads_[next_].empty()) ++next_;
     return count;
   }
   bool failed() const override { return failed_; }
@@ -68,8 +63,7 @@ class FakeInput : public InputStream {
  private:
   std::vector<std::string> reads_;
   size_t next_ = 0;
-  bool fail_at_end_;
-  bool failed_ = false;
+  bool fail_at_end_, failed_ = false;
   EventLog* log_;
 };
 
@@ -81,11 +75,8 @@ class FakeOutput : public OutputStream {
 
   void Write(std::string_view bytes) override {
     if (log_ != nullptr) log_->push_back(std::string("write:").append(bytes));
-    if (fail_at_ >= 0 && writes_++ >= fail_at_) {
-      failed_ = true;
-      return;
-    }
-    text.append(bytes);
+    failed_ |= fail_at_ >= 0 && writes_++ >= fail_at_;
+    if (!failed_) text.append(bytes);
   }
   void Flush() override {
     if (log_ != nullptr) log_->push_back("flush");
@@ -97,8 +88,7 @@ class FakeOutput : public OutputStream {
   int flushes = 0;
 
  private:
-  int fail_at_;
-  int writes_ = 0;
+  int fail_at_, writes_ = 0;
   bool failed_ = false;
   EventLog* log_;
 };
@@ -154,16 +144,11 @@ class FakeRegistry : public RegistryService {
     auto& values = keys[opened_.at(key - 1)];
     auto value = values.find(std::string(name));
     if (fail_query || value == values.end()) return false;
-    if (data == nullptr && grow_by > 0) {  // another process changes it now
-      uint32_t reported = static_cast<uint32_t>(value->second.data.size());
-      value->second.data.append(grow_by, 'g');
-      *type = value->second.type;
-      *size = reported;
-      return true;
-    }
-    uint32_t needed = static_cast<uint32_t>(value->second.data.size());
+    std::string& stored = value->second.data;
+    uint32_t needed = static_cast<uint32_t>(stored.size());
     if (data != nullptr && *size < needed) return false;
-    if (data != nullptr) memcpy(data, value->second.data.data(), needed);
+    if (data != nullptr) memcpy(data, stored.data(), needed);
+    if (data == nullptr) stored.append(grow_by, 'g');  // another process changes it now
     *type = value->second.type;
     *size = needed;
     return true;
@@ -171,9 +156,9 @@ class FakeRegistry : public RegistryService {
 
   bool SetString(RegistryKey key, std::string_view name, std::string_view text) override {
     calls.push_back(std::string("set ").append(name).append("=").append(text));
-    if (fail_set) return false;
-    keys[opened_.at(key - 1)][std::string(name)] = {kRegSz, std::string(text) + '\0'};
-    return true;
+    if (!fail_set)
+      keys[opened_.at(key - 1)][std::string(name)] = {kRegSz, std::string(text) + '\0'};
+    return !fail_set;
   }
 
   void Close(RegistryKey) override {
@@ -184,9 +169,7 @@ class FakeRegistry : public RegistryService {
   std::map<Key, std::map<std::string, FakeValue>> keys;
   std::vector<std::string> calls;
   int open_keys = 0;  // opened and not yet closed
-  bool fail_open = false;
-  bool fail_query = false;
-  bool fail_set = false;
+  bool fail_open = false, fail_query = false, fail_set = false;
   size_t grow_by = 0;  // bytes a value grows by after a query for its size
 
  private:
