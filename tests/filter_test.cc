@@ -11,6 +11,7 @@
 #include "filter_model.h"
 #include "modes/exit_status.h"
 #include "modes/modes.h"
+#include "modes/replace_all.h"
 
 namespace tandor {
 namespace {
@@ -82,6 +83,12 @@ TEST(FilterTest, AgreesWithLineByLineModel) {
   };
   for (int i = 0; i < 3000; ++i) {
     std::string search = random_text(5);
+    // Half the time long, with a prefix that repeats: checked by Two-Way, and
+    // carried whole across blocks shorter than it.
+    bool long_search = pick(1) && !search.empty() && search.find('\n') == std::string::npos;
+    while (long_search && search.size() <= OccurrenceFinder::kShortSearch + pick(40)) {
+      search += search.substr(0, 1 + pick(search.size() - 1));
+    }
     std::string replace = random_text(4);
     std::string input;
     while (input.size() < pick(400)) {

@@ -35,34 +35,46 @@ TEST(ReplaceAllTest, LeftmostNonOverlappingNeverRescanned) {
   }
 }
 
-// Two-letter texts are dense in near misses; their lengths take the search
-// through its 32-byte steps and its byte-wise end, from every start.
+// Texts and search texts built from a repeated unit of one to four of the
+// letters a and b, with a letter or two changed: periodic, dense in near
+// misses and in overlapping occurrences. Search texts from 1 to about 110
+// bytes take both checks of a place, word compares up to
+// OccurrenceFinder::kShortSearch and Two-Way beyond; each is checked against
+// a plain search, for one occurrence and for all at once, a few at a time.
 TEST(FindOccurrenceTest, AgreesWithPlainSearch) {
   std::mt19937 random(11);
   auto pick = [&random](size_t bound) {
     return std::uniform_int_distribution<size_t>(0, bound)(random);
   };
-  auto random_text = [&](size_t length) {
-    std::string text(length, 'a');
-    for (char& c : text) c = "ab"[pick(1)];
+  auto periodic_text = [&](const std::string& unit, size_t length) {
+    std::string text;
+    while (text.size() < length) text += unit;
+    text.resize(length);
+    for (int changes = pick(2); changes > 0 && length > 0; --changes) text[pick(length - 1)] ^= 3;
     return text;
   };
   for (int i = 0; i < 20000; ++i) {
-    std::string search = random_text(1 + pick(pick(1) ? 4 : 40));
-    std::string text = random_text(pick(200));
-    if (pick(1)) text.insert(pick(text.size()), search);
+    std::string unit = periodic_text("ab", 1 + pick(3));
+    for (char& c : unit) c = "ab"[pick(1)];
+    std::string search = periodic_text(unit, 1 + pick(pick(3) ? 40 : 110));
+    std::string text = periodic_text(pick(1) ? unit : "ab", pick(300));
+    for (int copies = pick(3); copies > 0; --copies) text.insert(pick(text.size()), search);
     size_t from = pick(text.size() + 1);
     ASSERT_EQ(FindOccurrence(text, search, from), std::string_view(text).find(search, from))
         << text << " / " << search << " from " << from;
 
-    std::vector<size_t> all;  // overlapping ones too
-    for (size_t at = text.find(search); at != std::string::npos; at = text.find(search, at + 1)) {
-      all.push_back(at);
+    std::vector<size_t> expected, starts(1 + pick(3));
+    for (size_t at = text.find(search, from); at != std::string::npos;
+         at = text.find(search, at + search.size())) {
+      expected.push_back(at);
     }
-    size_t end = text.size() >= search.size() ? text.size() - search.size() + 1 : 0;
-    std::vector<size_t> starts(end + 1);
-    starts.resize(FindOccurrences(text, search, 0, end, starts.data()));
-    ASSERT_EQ(starts, all) << text << " / " << search;
+    OccurrenceFinder finder(search);
+    std::vector<size_t> all;
+    for (size_t count = starts.size(); count == starts.size();) {
+      count = finder.FindOccurrences(text, &from, starts.data(), starts.size());
+      all.insert(all.end(), starts.begin(), starts.begin() + count);
+    }
+    ASSERT_EQ(all, expected) << text << " / " << search;
   }
 }
 

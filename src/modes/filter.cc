@@ -54,25 +54,22 @@ class BlockReader {
 // Writes `text` with every occurrence replaced, holding back only a tail
 // that may be the start of an occurrence completed by later input (none
 // `at_end`). Gives where that tail begins.
-size_t ReplaceSettled(std::string_view text, std::string_view search, std::string_view replace,
-                      bool at_end, OutputStream& output, bool* found) {
+size_t ReplaceSettled(std::string_view text, const OccurrenceFinder& finder,
+                      std::string_view replace, bool at_end, OutputStream& output, bool* found) {
+  const size_t size = finder.search().size();
   size_t scan = 0;
-  const size_t end =
-      search.empty() || search.size() > text.size() ? 0 : text.size() - search.size() + 1;
-  // Occurrences are found a window at a time, in a pass with few branches;
-  // those overlapping one already replaced are skipped.
+  // Occurrences are found a window at a time, in a pass with few branches.
   size_t starts[kWindow];
-  for (size_t window = 0; window < end; window += kWindow) {
-    size_t count = FindOccurrences(text, search, window, std::min(end, window + kWindow), starts);
+  for (size_t from = 0, count = kWindow; count == kWindow;) {
+    count = finder.FindOccurrences(text, &from, starts, kWindow);
     for (size_t i = 0; i < count; ++i) {
-      if (starts[i] < scan) continue;
       *found = true;
       output.Write(text.substr(scan, starts[i] - scan));
       output.Write(replace);
-      scan = starts[i] + search.size();
+      scan = starts[i] + size;
     }
   }
-  size_t keep = at_end || search.empty() ? 0 : search.size() - 1;
+  size_t keep = at_end || size == 0 ? 0 : size - 1;
   size_t tail = text.size() - scan > keep ? text.size() - keep : scan;
   // No occurrence spans a line end: a line read is settled to its end.
   size_t line_end = text.substr(tail).rfind('\n');
@@ -90,6 +87,7 @@ int FilterStreamInBlocks(std::string_view search_string, std::string_view replac
   // A search text holding a line end matches no line, though searched across
   // the whole stream it would.
   if (search_string.find('\n') != std::string_view::npos) search_string = {};
+  const OccurrenceFinder finder(search_string);
   BlockReader reader(search_string.empty() ? 0 : search_string.size() - 1, block_size);
   bool found = false;
   char last_byte = '\n';
@@ -97,7 +95,7 @@ int FilterStreamInBlocks(std::string_view search_string, std::string_view replac
     size_t count = reader.Fill(input);
     if (count > 0) last_byte = reader.text().back();
     reader.CarryFrom(
-        ReplaceSettled(reader.text(), search_string, replace_string, count == 0, output, &found));
+        ReplaceSettled(reader.text(), finder, replace_string, count == 0, output, &found));
     if (count == 0 || output.failed()) break;
     // A short read means the input may be waiting, e.g. for a line typed at
     // the console: what is settled goes out meanwhile.
@@ -112,7 +110,10 @@ int FilterStreamInBlocks(std::string_view search_string, std::string_view replac
 
 int FilterStream(std::string_view search_string, std::string_view replace_string,
                  InputStream& input, OutputStream& output) {
-  return FilterStreamInBlocks(search_string, replace_string, input, output, kBlockSize);
+  // The carried bytes are searched again with each block: no more of them
+  // than the block holds.
+  return FilterStreamInBlocks(search_string, replace_string, input, output,
+                              std::max(kBlockSize, search_string.size()));
 }
 
 }  // namespace tandor

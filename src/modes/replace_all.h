@@ -9,17 +9,52 @@
 
 namespace tandor {
 
+// A search text made ready for finding its occurrences: leftmost first and
+// never overlapping, each next one at or after the end of the one before. The
+// time taken is linear in the text searched, whatever the search text: a
+// search text longer than kShortSearch is checked by the Two-Way method
+// (Crochemore and Perrin), which compares at most about twice as many bytes
+// as the text has, where checking every place that holds the right first
+// and last bytes would cost up to the text's length times the search text's.
+class OccurrenceFinder {
+ public:
+  // Up to this length a place is checked with a few word comparisons.
+  static constexpr size_t kShortSearch = 16;
+
+  // `search` outlives the finder. An empty one has no occurrence.
+  explicit OccurrenceFinder(std::string_view search);
+
+  std::string_view search() const { return search_; }
+
+  // Writes to `starts`, in order, the positions of the occurrences in `text`
+  // that start at or after `*from`, until there are `capacity` of them (at
+  // least 1) or no more; gives their count. When there are `capacity`, sets
+  // `*from` to the end of the last one: a further call goes on from there.
+  size_t FindOccurrences(std::string_view text, size_t* from, size_t* starts,
+                         size_t capacity) const;
+
+ private:
+  size_t FindShort(std::string_view text, size_t* from, size_t end, size_t* starts,
+                   size_t capacity) const;
+  size_t FindLong(std::string_view text, size_t* from, size_t end, size_t* starts,
+                  size_t capacity) const;
+
+  std::string_view search_;
+  // The Two-Way method's split of a long search text into a left and a right
+  // part (a critical factorization), and how far it moves on when the right
+  // part matched: the period of the search text when the left part repeats
+  // in it (`periodic_`), else further than either part.
+  size_t split_ = 0;
+  size_t shift_ = 0;
+  bool periodic_ = false;
+  // The offsets of two bytes that a place must hold before it is checked,
+  // far apart so that they seldom come together by chance.
+  size_t probes_[2] = {0, 0};
+};
+
 // Position of the leftmost occurrence of `search` in `text` at or after
 // `from`, or npos. An empty `search` has no occurrence.
 size_t FindOccurrence(std::string_view text, std::string_view search, size_t from);
-
-// Every position in [from, to) where `search` occurs in `text`, overlapping
-// ones included, written in order to `starts`; gives their count. For texts
-// dense in occurrences: cheaper per occurrence than FindOccurrence. `search`
-// is not empty, `to` is at most text.size() - search.size() + 1, and
-// `starts` has room for to - from positions.
-size_t FindOccurrences(std::string_view text, std::string_view search, size_t from, size_t to,
-                       size_t* starts);
 
 // Hands `emit` the pieces of `text` with every occurrence of `search`
 // replaced: the text before each occurrence, then `replace`, and finally the
@@ -27,9 +62,10 @@ size_t FindOccurrences(std::string_view text, std::string_view search, size_t fr
 template <typename Emit>
 bool ReplaceAll(std::string_view text, std::string_view search, std::string_view replace,
                 Emit&& emit) {
+  const OccurrenceFinder finder(search);
   size_t scan = 0;
   bool found = false;
-  for (size_t hit; (hit = FindOccurrence(text, search, scan)) != std::string_view::npos;
+  for (size_t from = 0, hit; finder.FindOccurrences(text, &from, &hit, 1) == 1;
        scan = hit + search.size()) {
     found = true;
     emit(text.substr(scan, hit - scan));
