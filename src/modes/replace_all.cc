@@ -86,7 +86,10 @@ size_t FindCandidates(const char* text, std::string_view search, size_t from, si
   const Bytes16 first_byte = Bytes16::Repeat(search.front());
   const Bytes16 last_byte = Bytes16::Repeat(search.back());
   auto mask = [&](const char* at) -> uint32_t {
-    return Bytes16::Load(at).EqualMask(first_byte) & Bytes16::Load(at + last).EqualMask(last_byte);
+    return Bytes16::Load(at)
+        .Equal(first_byte)
+        .And(Bytes16::Load(at + last).Equal(last_byte))
+        .Mask();
   };
   for (; start + 32 <= to; start += 32) {
     uint32_t found = mask(text + start) | mask(text + start + 16) << 16;
@@ -211,7 +214,11 @@ size_t GreatestSuffix(std::string_view search, bool reverse, size_t* period) {
 
 OccurrenceFinder::OccurrenceFinder(std::string_view search) : search_(search) {
   const size_t size = search.size();
-  if (size <= kShortSearch) return;
+  if (size <= kShortSearch) {
+    for (size_t shift = 1; shift < size && !self_overlapping_; ++shift)
+      self_overlapping_ = search.substr(shift) == search.substr(0, size - shift);
+    return;
+  }
   // The later of the greatest suffixes in the two byte orders starts the
   // right part of a critical split: nothing shorter than the search text's
   // period repeats across it. The period found with that suffix is the search
@@ -253,6 +260,17 @@ size_t OccurrenceFinder::FindShort(std::string_view text, size_t* from, size_t e
     size_t* found = room >= kFewStarts ? starts + count : few;
     size_t to = std::min(end, window + std::max(room, kFewStarts));
     size_t hits = AllOccurrences(text.data(), search_, window, to, found);
+    if (!self_overlapping_ && found == starts + count) {
+      // Occurrences of a search text that cannot overlap itself are all kept,
+      // in place: the common case, with nothing to sort out per occurrence.
+      count += hits;
+      if (count == capacity) {
+        *from = starts[count - 1] + size;
+        return count;
+      }
+      window = to;
+      continue;
+    }
     for (size_t i = 0; i < hits; ++i) {
       if (found[i] < free_from) continue;  // overlaps the one before
       starts[count++] = found[i];

@@ -40,6 +40,9 @@ class OccurrenceFinder {
                   size_t capacity) const;
 
   std::string_view search_;
+  // Whether two occurrences of a short search text can overlap ("aa" in
+  // "aaa"), so that the later one must be passed over.
+  bool self_overlapping_ = false;
   // The Two-Way method's split of a long search text into a left and a right
   // part (a critical factorization), and how far it moves on when the right
   // part matched: the period of the search text when the left part repeats
