@@ -2,7 +2,8 @@
 # Builds and runs the whole test suite: unit tests, the black-box table
 # against the POSIX build, the same table against tandor.exe under Wine, the
 # registry tests against real Wine prefixes, and all of it again (but Wine's
-# own run of tandor.exe) under AddressSanitizer and UBSan.
+# own run of tandor.exe) under AddressSanitizer and UBSan. Checks the
+# formatting of the C++ files first when clang-format is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -11,6 +12,13 @@ export WINEDEBUG=-all
 
 echo "== Folder layers"
 python3 scripts/check_layers.py
+
+echo "== Formatting (.clang-format)"
+if command -v clang-format >/dev/null; then
+  git ls-files '*.cc' '*.h' | xargs clang-format --dry-run -Werror
+else
+  echo "clang-format is not installed (Debian package clang-format): formatting not checked"
+fi
 
 echo "== Link-time optimized build: one definition of every type"
 cmake --preset lto >/dev/null
