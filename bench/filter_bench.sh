@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Filter-mode throughput and memory against general-purpose peers.
 #
-# Usage: bench/filter_bench.sh [TANDOR_BINARY] [RUNS]
+# Usage: bench/filter_bench.sh [--windows] [TANDOR_BINARY] [RUNS]
+#   --windows      only the Windows build's comparison (below), TANDOR_EXE
+#                  defaulting to build/windows/tandor.exe.
 #   TANDOR_BINARY  the tool to measure (default build/release/tandor); build it
 #                  first, ideally the static release build. Nothing is built here.
 #   RUNS           timed rounds (default 10); see warm_up below.
 # Environment:
-#   BENCH_DIR      where the inputs and outputs live (default /dev/shm/tandor-bench,
-#                  tmpfs, so that the disk is not measured); inputs are reused.
+#   BENCH_DIR      where the inputs and outputs live, kept and reused. Without
+#                  it, a new folder in /dev/shm (tmpfs, so that the disk is not
+#                  measured), removed at the end.
 #   SLOW_CAP       seconds after which a peer is stopped on the 1 GiB input (default 120).
 #   TANDOR_EXE     the Windows build (e.g. build/windows/tandor.exe): when set, it
 #                  is timed under Wine against TANDOR_BINARY on the 256 MiB input,
@@ -19,26 +22,50 @@
 # a file in BENCH_DIR. For each: median seconds, MB/s of input, the time as a
 # ratio of tandor's, and peak resident set (GNU time's %M). cat copying the
 # file is the floor: it copies inside the kernel (copy_file_range), while dd
-# shows a copy through a user-space buffer, as a filter must make. Needs GNU time (/usr/bin/time, Debian package "time")
-# and bash 5; sd and rg (Debian packages sd, ripgrep) are measured when
-# installed.
+# shows a copy through a user-space buffer, as a filter must make. Needs GNU
+# time (/usr/bin/time) and perl, and Wine for the Windows build; sd and rg are
+# measured when installed (scripts/deps.sh names the Debian packages).
 set -euo pipefail
+source "$(dirname "$0")/../scripts/deps.sh"
 
+windows_only=0
+if [ "${1:-}" = --windows ]; then
+  windows_only=1
+  TANDOR_EXE=${TANDOR_EXE:-build/windows/tandor.exe}
+  shift
+fi
 tandor=$(realpath "${1:-build/release/tandor}")
 runs=${2:-10}
-dir=${BENCH_DIR:-/dev/shm/tandor-bench}
 cap=${SLOW_CAP:-120}
 [ -x "$tandor" ] || { echo "no tandor binary at $tandor; build it first" >&2; exit 2; }
-for need in /usr/bin/time perl sed; do
-  command -v "$need" >/dev/null || { echo "missing $need" >&2; exit 2; }
-done
-mkdir -p "$dir"
+need_packages "${FILTER_BENCH_PACKAGES[@]}"
+if [ -n "${TANDOR_EXE:-}" ]; then
+  need_packages "${WINE_PACKAGES[@]}"
+fi
+[ "$windows_only" = 1 ] || note_optional_packages "${BENCH_OPTIONAL_PACKAGES[@]}"
+
+wine_prefix=
+cleanup() {
+  if [ -n "$wine_prefix" ]; then
+    WINEPREFIX=$wine_prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$wine_prefix wineserver -w 2>/dev/null || true
+  fi
+  [ -n "${BENCH_DIR:-}" ] || rm -rf "$dir"
+}
+if [ -n "${BENCH_DIR:-}" ]; then
+  dir=$BENCH_DIR
+  mkdir -p "$dir"
+else
+  dir=$(mktemp -d /dev/shm/tandor-bench.XXXXXX)
+fi
+trap cleanup EXIT
 
 # A 4 MiB chunk of lines of 0 to ~30 words, with "pass XX" about every 100
 # bytes and near misses ("pass X", "Pass XX", "pass XY") in between, repeated.
 make_inputs() {
   local chunk=$dir/chunk.txt
-  [ -f "$dir/lines-256m.txt" ] && [ -f "$dir/oneline-1g.txt" ] && return
+  [ -f "$dir/lines-256m.txt" ] && { [ "$windows_only" = 1 ] || [ -f "$dir/oneline-1g.txt" ]; } &&
+    return
   perl -e '
     srand(7);
     my @words = qw(the setting value path release build pass Pass XY X config
@@ -55,8 +82,10 @@ make_inputs() {
     print substr($out, 0, 4 * 1024 * 1024 - 1), "\n";' >"$chunk"
   echo "generated: $(grep -o 'pass XX' "$chunk" | wc -l) occurrences per 4 MiB" >&2
   for _ in $(seq 64); do cat "$chunk"; done >"$dir/lines-256m.txt"
-  tr '\n' ' ' <"$chunk" >"$chunk.flat"
-  for _ in $(seq 256); do cat "$chunk.flat"; done >"$dir/oneline-1g.txt"
+  if [ "$windows_only" = 0 ]; then
+    tr '\n' ' ' <"$chunk" >"$chunk.flat"
+    for _ in $(seq 256); do cat "$chunk.flat"; done >"$dir/oneline-1g.txt"
+  fi
   rm -f "$chunk" "$chunk.flat"
 }
 
@@ -164,16 +193,15 @@ run_all() {
 run_windows() {
   local exe input=$dir/lines-256m.txt round
   exe=$(realpath "$TANDOR_EXE")
-  command -v wine >/dev/null || { echo "missing wine" >&2; exit 2; }
   export WINEPREFIX=$dir/wine-prefix WINEDEBUG=-all
   # A prefix of its own, made once; its server is kept running between runs
-  # as it would be on Windows, and stopped at the end.
+  # as it would be on Windows, and stopped at the end (cleanup).
+  wine_prefix=$WINEPREFIX
   if [ ! -d "$WINEPREFIX" ]; then
     wineboot -i >/dev/null 2>&1 </dev/null
     wineserver -w
   fi
   wineserver -p 2>/dev/null || true  # fails only if one runs already
-  trap 'wineserver -k 2>/dev/null || true' EXIT
   wine "$exe" -r 'pass XX' 'pass 1.1' <"$input" >"$dir/out.exe" || true
   "$tandor" -r 'pass XX' 'pass 1.1' <"$input" | sed 's/$/\r/' | cmp - "$dir/out.exe" ||
     { echo "tandor.exe's output differs" >&2; exit 1; }
@@ -198,6 +226,8 @@ run_windows() {
 make_inputs
 check_output "$dir/lines-256m.txt"
 echo "tandor: $tandor"
-run_all "256 MiB of lines" "$dir/lines-256m.txt"
-run_all "1 GiB, no newline" "$dir/oneline-1g.txt"
+if [ "$windows_only" = 0 ]; then
+  run_all "256 MiB of lines" "$dir/lines-256m.txt"
+  run_all "1 GiB, no newline" "$dir/oneline-1g.txt"
+fi
 [ -z "${TANDOR_EXE:-}" ] || run_windows

@@ -9,8 +9,11 @@
 #                  project is built here.
 #   RUNS           hyperfine runs per program (default 500).
 # Prints hyperfine's summary and each C program's time as a ratio of tandor's
-# (above 1: tandor starts faster). Needs hyperfine and cc.
+# (above 1: tandor starts faster). Needs hyperfine and cc (scripts/deps.sh
+# names the Debian packages).
 set -euo pipefail
+source "$(dirname "$0")/../scripts/deps.sh"
+need_packages "${STARTUP_BENCH_PACKAGES[@]}"
 
 tandor=$(realpath "${1:-build/release/tandor}")
 runs=${2:-500}

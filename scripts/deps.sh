@@ -1,20 +1,35 @@
 # Sourced by the scripts beside it: makes sure Debian packages are present.
-# As root it installs what is missing; otherwise it names the packages and
-# the command that installs them, and stops.
+# need_packages installs what is missing as root; otherwise it names the
+# packages and the command that installs them, and stops.
 
-# need_packages COMMAND-OR-PATH:PACKAGE ...
-need_packages() {
-  local missing=() item probe package
+# missing_packages COMMAND-OR-PATH:PACKAGE ...: prints the packages of the
+# commands or files that are not there, one a line.
+missing_packages() {
+  local item probe
   for item in "$@"; do
     probe=${item%%:*}
-    package=${item#*:}
     if [[ $probe == /* ]]; then
       [[ -e $probe ]] && continue
     else
       command -v "$probe" >/dev/null 2>&1 && continue
     fi
-    missing+=("$package")
+    echo "${item#*:}"
   done
+}
+
+# note_optional_packages COMMAND-OR-PATH:PACKAGE ...: names the missing ones
+# and how to install them, and goes on.
+note_optional_packages() {
+  local missing
+  missing=$(missing_packages "$@" | tr '\n' ' ')
+  [[ -z $missing ]] && return 0
+  echo "Not installed, so not measured: ${missing}(sudo apt-get install --no-install-recommends ${missing% })" >&2
+}
+
+# need_packages COMMAND-OR-PATH:PACKAGE ...
+need_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages "$@")
   [[ ${#missing[@]} -eq 0 ]] && return 0
   echo "Missing Debian packages: ${missing[*]}" >&2
   if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null 2>&1; then
@@ -30,11 +45,18 @@ need_packages() {
 }
 
 BUILD_PACKAGES=(cmake:cmake ninja:ninja-build g++:g++)
+WINE_PACKAGES=(wine:wine /usr/lib/wine/wine64:wine64)
 TEST_PACKAGES=(
+  "${WINE_PACKAGES[@]}"
   /usr/src/googletest/CMakeLists.txt:googletest
   /usr/include/gtest/gtest.h:libgtest-dev
   python3:python3
-  wine:wine
-  /usr/lib/wine/wine64:wine64
-  x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64
+  # The toolchain file asks for the posix thread model's compilers by name.
+  x86_64-w64-mingw32-gcc-posix:gcc-mingw-w64-x86-64-posix
+  x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
 )
+# The benchmarks: GNU time (not the shell's keyword) for peak memory, and
+# hyperfine for start-up; sd and ripgrep are peers measured when present.
+FILTER_BENCH_PACKAGES=(/usr/bin/time:time perl:perl)
+STARTUP_BENCH_PACKAGES=(hyperfine:hyperfine cc:gcc)
+BENCH_OPTIONAL_PACKAGES=(sd:sd rg:ripgrep)

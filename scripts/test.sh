@@ -3,7 +3,8 @@
 # against the POSIX build, the same table against tandor.exe under Wine, the
 # registry tests against real Wine prefixes, what `cmake --install` and the
 # two packages hold, and all of it again (but Wine's own run of tandor.exe)
-# under AddressSanitizer and UBSan.
+# under AddressSanitizer and UBSan. Checks the formatting of the C++ files
+# first when clang-format is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -12,6 +13,13 @@ export WINEDEBUG=-all
 
 echo "== Folder layers"
 python3 scripts/check_layers.py
+
+echo "== Formatting (.clang-format)"
+if command -v clang-format >/dev/null; then
+  git ls-files '*.cc' '*.h' | xargs clang-format --dry-run -Werror
+else
+  echo "clang-format is not installed (Debian package clang-format): formatting not checked"
+fi
 
 echo "== Link-time optimized build: one definition of every type"
 cmake --preset lto >/dev/null

@@ -5,15 +5,15 @@ Every case runs against the POSIX binary and against tandor.exe under Wine,
 unless `only` names one build. Expected bytes are written with '\n' line
 ends; for the Windows build the runner expects each '\n' as CR LF.
 
-`cwd` is a path below the run's scratch folder, or "{prefix}/..." inside the
-Wine prefix. The default working directory is /tmp/tandor-bb/dir1/dir2, so
-^d^p expands to Z:\\tmp\\tandor-bb\\dir1\\dir2 on both builds.
+`cwd` may start with "{scratch}", the run's private scratch folder (the
+default is {scratch}/dir1/dir2), or "{prefix}", its Wine prefix. In expected
+bytes "{scratch}" stands for the scratch folder's DOS path after the drive,
+so ^d^p expands to Z:{scratch}\\dir1\\dir2 on both builds.
 """
 
 from dataclasses import dataclass, field
 
-DEFAULT_DIR = "/tmp/tandor-bb/dir1/dir2"
-DEFAULT_DOS = b"Z:\\tmp\\tandor-bb\\dir1\\dir2"
+CLOSED_PIPE = "closed pipe"  # a stdout_path: a pipe whose reading end is closed
 
 
 @dataclass
@@ -23,12 +23,14 @@ class Case:
     out: bytes = b""
     status: int = 0
     stdin: bytes = b""
-    cwd: str = DEFAULT_DIR
+    cwd: str = "{scratch}/dir1/dir2"
     env: dict = field(default_factory=dict)
     raw: str = None            # Windows only: the command line after the program name
     only: str = None           # "posix" or "wine"
     stdin_file: bool = False   # standard input is a file holding `stdin`, not a pipe
-    stdout_path: str = None    # POSIX only: standard output opened on this file, not captured
+    stdout_path: str = None    # POSIX only: standard output on this file or CLOSED_PIPE
+    # On a pseudo-terminal: (text awaited on it, line then typed) pairs.
+    terminal: tuple = ()
     # Registry values expected after the run: {"HKLM\\Key": {"Value": "data"}};
     # every other value under the checked roots must be unchanged.
     registry_after: dict = field(default_factory=dict)
@@ -169,8 +171,8 @@ CASES = [
     # Expansion.
     expand("plain text, no newline added", b"plain text, no newline added"),
     expand("set currentDir=^p^nSET currentDrive=^d^n",
-           b"set currentDir=\\tmp\\tandor-bb\\dir1\\dir2\nSET currentDrive=Z:\n"),
-    expand("^D|^P|^N", DEFAULT_DOS[:2] + b"|" + DEFAULT_DOS[2:] + b"|\n"),
+           b"set currentDir={scratch}\\dir1\\dir2\nSET currentDrive=Z:\n"),
+    expand("^D|^P|^N", b"Z:|{scratch}\\dir1\\dir2|\n"),
     expand("^d^p", b"Z:\\", cwd="/"),
     expand("^d^p", b"Z:\\tmp", cwd="/tmp"),
     expand("^d^p", b"C:\\users", cwd="{prefix}/drive_c/users"),
@@ -179,7 +181,7 @@ CASES = [
     expand("a^^b", b"ab"),
     expand("a^", b"a"),
     expand("^", b""),
-    expand("^^^d", DEFAULT_DOS[:2]),
+    expand("^^^d", b"Z:"),
     expand("100% %s %d %n", b"100% %s %d %n"),
     expand("^i", b"> John", stdin=b"John\n"),
     expand("^I", b"> John", stdin=b"John"),
@@ -194,6 +196,11 @@ CASES = [
     expand("^i'Name", PROMPT_ERROR, status=1, stdin=b"x\n"),
     expand("ok ^i then ^i'bad", b"> " + PROMPT_ERROR, status=1, stdin=b"x\n"),
     expand("^i", b"> ^d^p", stdin=b"^d^p\n"),
+    # Each prompt is on the terminal before the tool waits; Wine's console echoes the line.
+    expand("^i'Name: '^i'Town: '", b"Name: Town: AnnParis", only="posix",
+           terminal=((b"Name: ", b"Ann\n"), (b"Town: ", b"Paris\n"))),
+    expand("^i'Name: '^i'Town: '", b"Name: Ann\nTown: Paris\nAnnParis", only="wine",
+           terminal=((b"Name: ", b"Ann\r"), (b"Town: ", b"Paris\r"))),
     expand("^rabc", NO_KEY_ERROR, status=1),
     expand("^r", NO_KEY_ERROR, status=1),
     expand("^r'abc", KEY_QUOTE_ERROR, status=1),
@@ -230,7 +237,7 @@ CASES = [
     expand("[^r'HKEY_LOCAL_MACHINE" + "\\x" * 600 + "']", b"[]"),
     expand(f"^r'{HKLM}\\Version'^r'{HKLM}\\Settings'", b"1.5pass XX"),
     expand(f"[^r'{HKLM}\\Version']", b"[]", env={"WINEPREFIX": "/nonexistent/prefix"}, only="posix"),
-    expand("^d^p", b"Z:\\tmp\\tandor-bb\\dir1\\dir2", env={"WINEPREFIX": "/nonexistent/prefix"},
+    expand("^d^p", b"Z:{scratch}\\dir1\\dir2", env={"WINEPREFIX": "/nonexistent/prefix"},
            only="posix"),
     expand("x" * 20000, b"x" * 20000),
     expand("^i", b"> " + b"y" * 50000, stdin=b"y" * 50000 + b"\n"),
@@ -258,6 +265,8 @@ CASES = [
          name="megabytes from a pipe, in order"),
     filt("pass XX", "pass 1.1", BIG_INPUT, b"", status=1, stdin_file=True, stdout_path="/dev/full",
          only="posix", name="megabytes to a full disk fail"),
+    filt("pass XX", "pass 1.1", BIG_INPUT, b"", status=1, stdin_file=True, stdout_path=CLOSED_PIPE,
+         only="posix", name="megabytes to a closed pipe fail, no signal"),
     filt("b", "c", b"a\x00b\n", b"a\x00c\n", only="posix", name="NUL kept"),
     filt("b", "c", b"a\r\nb\r\n", b"a\r\nc\r\n", only="posix", name="CR LF passes unchanged"),
     filt("b", "c", b"b\x1ab\n", b"c\x1ac\n", only="posix", name="0x1A is an ordinary byte"),

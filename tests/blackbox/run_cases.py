@@ -1,154 +1,171 @@
 #!/usr/bin/env python3
-"""Runs the black-box case table against one build of the tool.
+# Runs the black-box case table (cases.py) against one build of the tool.
+# Each run has a private scratch folder with a copy of a Wine prefix that
+# holds the registry fixtures (wine_prefix.py); after cases that write the
+# registry, Wine's own `reg export` checks it. Prints each failure, then
+# "N passed, N failed"; exits with 1 on a failure, 77 (skipped) without Wine.
+import argparse, fnmatch, os, pty, select, shutil, subprocess, sys, tempfile, time, tty  # noqa
+from subprocess import PIPE
 
-  run_cases.py posix BINARY            the POSIX build, argv as given
-  run_cases.py wine TANDOR_EXE LAUNCH_EXE
-                                       tandor.exe under Wine, through a launcher
-                                       that hands it a raw command line
-
-Both make a throwaway Wine prefix, fill it with the registry fixtures through
-Wine's own `reg add`, run every case, then check the registry through Wine's
-own `reg export`. Prints one line per failure and closes with
-"N passed, N failed"; exits non-zero if anything failed.
-"""
-
-import os
-import shutil
-import subprocess
-import sys
-import tempfile
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import cases as table  # noqa: E402
-from wine_prefix import WinePrefix  # noqa: E402
-
-
-def crlf(data):
-    return data.replace(b"\n", b"\r\n")
+import cases as table
+from wine_prefix import WinePrefix, cached_prefix
+from wine_target import WineTarget
 
 
 class PosixTarget:
     name = "posix"
 
     def __init__(self, binary, prefix):
-        self.binary = os.path.abspath(binary)
-        self.prefix = prefix
+        self.binary, self.prefix = os.path.abspath(binary), prefix
 
-    def run(self, case, cwd, env):
-        run_env = dict(os.environ, WINEPREFIX=self.prefix.path)
-        run_env.update(env)
-        with tempfile.TemporaryFile() as stdin, tempfile.TemporaryFile() as stdout:
-            stdin.write(case.stdin)
-            stdin.seek(0)
-            target = open(case.stdout_path, "wb") if case.stdout_path else stdout
-            try:
-                proc = subprocess.run([self.binary] + case.args, cwd=cwd, env=run_env,
-                                      input=None if case.stdin_file else case.stdin,
-                                      stdin=stdin if case.stdin_file else None,
-                                      stdout=target, stderr=subprocess.PIPE, timeout=60)
-            finally:
-                if target is not stdout:
-                    target.close()
-            stdout.seek(0)
-            return stdout.read(), proc.stderr, proc.returncode
+    def command(self, case):
+        return [self.binary] + case.args
 
-    def expected(self, out):
-        return out
+    def env(self, case):
+        return {**os.environ, "WINEPREFIX": self.prefix.path, **case.env}
+
+    newline = b"\n"
+    terminal_text = staticmethod(lambda shown: shown)
 
 
-class WineTarget:
-    name = "wine"
-
-    def __init__(self, exe, launcher, prefix):
-        from wine_target import WineRunner, quote_args
-        self.quote_args = quote_args
-        self.runner = WineRunner(exe, launcher, prefix.path)
-
-    def run(self, case, cwd, env):
-        cmdline = case.raw if case.raw is not None else self.quote_args(case.args)
-        return self.runner.run(cmdline, case.stdin, cwd, env, stdin_file=case.stdin_file)
-
-    def expected(self, out):
-        return crlf(out)
-
-
-def resolve_cwd(case, prefix):
-    cwd = case.cwd.replace("{prefix}", prefix.path)
-    os.makedirs(cwd, exist_ok=True)
-    return cwd
-
-
-def describe(data):
-    text = repr(data)
-    return text if len(text) < 300 else text[:300] + "..."
+def run(target, case, cwd):
+    """(stdout, stderr, exit status) of one case."""
+    if case.terminal:
+        return run_on_terminal(target, case, cwd)
+    stdout = PIPE
+    if case.stdout_path == table.CLOSED_PIPE:
+        reader, stdout = os.pipe()
+        os.close(reader)  # before the tool starts, so that no write can find a reader
+    elif case.stdout_path:
+        stdout = os.open(case.stdout_path, os.O_WRONLY)
+    with tempfile.TemporaryFile() as stdin:
+        stdin.write(case.stdin)
+        stdin.seek(0)
+        try:
+            proc = subprocess.run(target.command(case), cwd=cwd, env=target.env(case),
+                                  stdin=stdin if case.stdin_file else None,
+                                  input=None if case.stdin_file else case.stdin,
+                                  stdout=stdout, stderr=PIPE, timeout=60)
+        finally:
+            if stdout != PIPE:
+                os.close(stdout)
+    return proc.stdout or b"", proc.stderr, proc.returncode
 
 
-def run_cases(target, prefix):
-    failures = []
-    passed = 0
-    expected_registry = prefix.export(table.CHECKED_KEYS)
-    if target.name == "posix":
-        prefix.stop_server()  # the POSIX build refuses to write while it runs
-    for case in table.CASES:
-        if case.only and case.only != target.name:
-            continue
-        if case.raw is not None and target.name != "wine":
-            continue
-        out, err, status = target.run(case, resolve_cwd(case, prefix), case.env)
-        want = target.expected(case.out)
-        problems = []
-        if out != want:
-            problems.append(f"stdout {describe(out)}\n      want {describe(want)}")
-        if status != case.status:
-            problems.append(f"status {status}, want {case.status}")
-        if err:
-            problems.append(f"stderr {describe(err)}")
+def run_on_terminal(target, case, cwd):
+    # A raw terminal: no echo, no newline translation. Each line is typed
+    # only once its prompt shows, as a person would wait for it.
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    with subprocess.Popen(target.command(case), cwd=cwd, env=target.env(case), stdin=slave,
+                          stdout=slave, stderr=PIPE) as proc:
+        os.close(slave)
+        try:
+            shown = b""
+            for prompt, line in case.terminal:
+                shown = read_terminal(master, shown, prompt, target.terminal_text)
+                os.write(master, line)
+            shown = read_terminal(master, shown, None, target.terminal_text)
+            proc.wait(timeout=60)
+        finally:
+            proc.kill()
+            os.close(master)
+        return target.terminal_text(shown), proc.stderr.read(), proc.returncode
+
+
+def read_terminal(master, shown, until, render):
+    """`shown` and what follows on the terminal, until `until` shows on it
+    (None: until no process has it open). Raises TimeoutError if it does not."""
+    deadline = time.monotonic() + 30
+    while until is None or until not in render(shown):
+        try:
+            ready = select.select([master], [], [], max(0, deadline - time.monotonic()))[0]
+            chunk = os.read(master, 65536) if ready else None
+        except OSError:  # EIO: no process has the terminal open any more
+            chunk = b""
+        if chunk == b"" and until is None:
+            return shown
+        if not chunk:
+            raise TimeoutError(f"waited for {until!r} on the terminal; it shows {shown!r}")
+        shown += chunk
+    return shown
+
+
+def check(target, case, cwd, scratch_dos):
+    """The problems of one case's run, if any."""
+    want = case.out.replace(b"{scratch}", scratch_dos).replace(b"\n", target.newline)
+    try:
+        out, err, status = run(target, case, cwd)
+    except (OSError, subprocess.SubprocessError) as error:
+        return [repr(error)]
+    problems = [f"stdout {out!r:.300}\n      want {want!r:.300}"] * (out != want)
+    problems += [f"status {status}, want {case.status}"] * (status != case.status)
+    return problems + [f"stderr {err!r:.300}"] * bool(err)
+
+
+def run_cases(target, cases, prefix, scratch):
+    """The number of checks made and the names of those that failed."""
+    failures, registry = [], dict(prefix.exported)
+    for case in cases:
+        cwd = case.cwd.replace("{prefix}", prefix.path).replace("{scratch}", scratch)
+        os.makedirs(cwd, exist_ok=True)
+        problems = check(target, case, cwd, scratch.replace("/", "\\").encode())
         for key, values in case.registry_after.items():
-            for value, data in values.items():
-                expected_registry[(key.lower(), (value or "").lower())] = ("REG_SZ", data)
+            registry.update({(key.lower(), (value or "").lower()): ("REG_SZ", data)
+                             for value, data in values.items()})
         if problems:
             failures.append(case.name)
             print(f"FAIL {target.name}: {case.name}\n    " + "\n    ".join(problems))
-        else:
-            passed += 1
+    if not any(case.args and case.args[0][:2].lower() == "-w" for case in cases):
+        return len(cases), failures
     # Every write must be what Wine itself reads back, and nothing else may
     # have changed.
-    actual_registry = prefix.export(table.CHECKED_KEYS)
-    if actual_registry != expected_registry:
-        failures.append("registry contents")
-        for entry in sorted(set(actual_registry) | set(expected_registry)):
-            if actual_registry.get(entry) != expected_registry.get(entry):
-                print(f"FAIL {target.name}: registry {entry}: "
-                      f"{actual_registry.get(entry)!r}, want {expected_registry.get(entry)!r}")
-    else:
-        passed += 1
-    return passed, failures
+    actual = prefix.export(table.CHECKED_KEYS)
+    wrong = [e for e in sorted(set(actual) | set(registry)) if actual.get(e) != registry.get(e)]
+    for entry in wrong:
+        print(f"FAIL {target.name}: registry {entry}: {actual.get(entry)!r}, "
+              f"want {registry.get(entry)!r}")
+    return len(cases) + 1, failures + ["registry contents"] * bool(wrong)
 
 
-def main(argv):
-    if len(argv) < 3 or argv[1] not in ("posix", "wine"):
-        print(__doc__)
-        return 2
-    if shutil.which("wine") is None:
-        print("wine is not installed: the black-box suite needs it (apt-get install wine wine64)")
-        return 1
-    scratch = tempfile.mkdtemp(prefix="tandor-bb-")
+def selected(case, build, patterns):
+    return ((case.only or build) == build and (case.raw is None or build == "wine") and
+            (not patterns or any(p in case.name or fnmatch.fnmatchcase(case.name, p)
+                                 for p in patterns)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Runs the black-box cases against one build.")
+    parser.add_argument("build", choices=("posix", "wine"))
+    parser.add_argument("programs", nargs="+", metavar="PROGRAM",
+                        help="posix: BINARY; wine: TANDOR_EXE LAUNCH_EXE (raw command lines)")
+    parser.add_argument("-k", dest="patterns", action="append", metavar="PATTERN",
+                        help="only the cases whose name contains PATTERN or matches it as a "
+                        "shell wildcard (* ? [...]); may be given more than once")
+    parser.add_argument("--list", action="store_true", help="list the cases that would run")
+    args = parser.parse_args()
+    if len(args.programs) != {"posix": 1, "wine": 2}[args.build]:
+        parser.error("posix takes BINARY, wine takes TANDOR_EXE LAUNCH_EXE")
+    cases = [case for case in table.CASES if selected(case, args.build, args.patterns)]
+    if args.list or not cases:
+        print("\n".join(case.name for case in cases) or "no case matches")
+        return 0 if cases else 2
+    if not (shutil.which("wine") and shutil.which("wineserver")):
+        print("skipped: the black-box suite needs Wine (apt-get install wine wine64)")
+        return 77  # CTest's SKIP_RETURN_CODE
+    scratch = os.path.realpath(tempfile.mkdtemp(prefix="tandor-bb-"))
     prefix = WinePrefix(os.path.join(scratch, "prefix"))
     try:
-        prefix.create(table.FIXTURES)
-        if argv[1] == "posix":
-            target = PosixTarget(argv[2], prefix)
-            passed, failures = run_cases(target, prefix)
-        else:
-            prefix.start_server()
-            target = WineTarget(argv[2], argv[3], prefix)
-            passed, failures = run_cases(target, prefix)
+        prefix.copy_from(cached_prefix(table.FIXTURES, table.CHECKED_KEYS))
+        target = (PosixTarget(*args.programs, prefix) if args.build == "posix"
+                  else WineTarget(*args.programs, prefix, scratch))
+        checks, failures = run_cases(target, cases, prefix, scratch)
     finally:
         prefix.stop_server()
         shutil.rmtree(scratch, ignore_errors=True)
-    print(f"{passed} passed, {len(failures)} failed")
+    print(f"{checks - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main())

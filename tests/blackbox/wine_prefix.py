@@ -1,12 +1,47 @@
-"""A throwaway Wine prefix for the black-box suites, filled and read back
-only through Wine's own registry tool."""
+# The Wine prefix of a black-box run: a copy of one that holds the registry
+# fixtures, made once with Wine's own `reg add` and kept in a per-user cache,
+# keyed by the fixtures and Wine's version; read back only through Wine's own
+# `reg export`.
 
-import os
-import subprocess
-import tempfile
+import fcntl, hashlib, os, pickle, re, shutil, subprocess, tempfile  # noqa: E401
+from subprocess import DEVNULL
 
-ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER",
-         "HKCR": "HKEY_CLASSES_ROOT", "HKU": "HKEY_USERS"}
+SHORT_ROOTS = {"HKEY_LOCAL_MACHINE": "HKLM", "HKEY_CURRENT_USER": "HKCU",
+               "HKEY_CLASSES_ROOT": "HKCR", "HKEY_USERS": "HKU"}
+EXPORT = "tandor-export.pickle"  # Wine's export of the checked keys, beside the registry files
+VALUE_LINE = re.compile(r'(@|"((?:[^"\\]|\\.)*)")=(.*)')
+
+
+def cached_prefix(fixtures, keys):
+    """The cached prefix for `fixtures`, made now if there is none yet."""
+    version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout
+    root = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
+                        "tandor-blackbox")
+    entry = os.path.join(root, hashlib.sha256(repr((fixtures, keys, version)).encode()).hexdigest())
+    os.makedirs(root, exist_ok=True)
+    with open(os.path.join(root, "lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)  # parallel runs wait for the one that makes it
+        if not os.path.isdir(entry):
+            shutil.rmtree(entry + ".new", ignore_errors=True)  # left by a run that was killed
+            prefix = WinePrefix(entry + ".new")
+            prefix.create(fixtures)
+            with open(os.path.join(prefix.path, EXPORT), "wb") as f:
+                pickle.dump(prefix.export(keys), f)
+            prefix.stop_server()  # the files on disk are what the POSIX build reads
+            os.rename(prefix.path, entry)  # a whole prefix, or none
+    return entry
+
+
+def link_or_copy(source, target):
+    # Wine's own files (hundreds of megabytes) are shared: Wine replaces them
+    # only when it updates a prefix, and a new Wine has a cache entry of its
+    # own. Registry files are each run's own, so no run locks another's.
+    if source.endswith(".reg"):
+        return shutil.copy2(source, target)
+    try:
+        os.link(source, target)
+    except OSError:  # another file system
+        shutil.copy2(source, target)
 
 
 class WinePrefix:
@@ -14,28 +49,28 @@ class WinePrefix:
         self.path = path
         self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all")
 
+    def copy_from(self, entry):
+        shutil.copytree(entry, self.path, symlinks=True, copy_function=link_or_copy)
+        with open(os.path.join(entry, EXPORT), "rb") as f:
+            self.exported = pickle.load(f)  # the checked keys before the run
+
     def wine(self, *args):
         # Output goes to a file, not a pipe: Wine's helper processes
         # (services.exe and friends) outlive the command and would hold a
         # pipe open, so waiting for its end would hang.
         with tempfile.TemporaryFile() as out:
-            proc = subprocess.run(["wine"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=subprocess.STDOUT, timeout=300)
-            out.seek(0)
-            if proc.returncode != 0:
+            if subprocess.run(["wine", *args], env=self.env, stdin=DEVNULL, stdout=out,
+                              stderr=subprocess.STDOUT, timeout=300).returncode:
+                out.seek(0)
                 raise RuntimeError(f"wine {' '.join(args)} failed: {out.read()!r}")
 
     def create(self, fixtures):
-        subprocess.run(["wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
-                       timeout=300)
+        subprocess.run(["wineboot", "-i"], env=self.env, stdin=DEVNULL, stdout=DEVNULL,
+                       stderr=DEVNULL, check=True, timeout=300)
         self.start_server()
         for key, value, kind, data in fixtures:
-            name = ["/ve"] if value is None else ["/v", value]
+            name = ["/v", value] if value is not None else ["/ve"]  # the default value
             self.wine("reg", "add", key, *name, "/t", kind, "/d", data, "/f")
-        # The files on disk are what the POSIX build reads: let the server
-        # save them and go.
-        self.stop_server()
 
     def start_server(self):
         # A server that is still on its way out would refuse the new one.
@@ -44,70 +79,34 @@ class WinePrefix:
 
     def stop_server(self):
         for flag in ("-k", "-w"):
-            subprocess.run(["wineserver", flag], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
+            subprocess.run(["wineserver", flag], env=self.env, stderr=DEVNULL, timeout=60)
 
     def export(self, keys):
-        """{(key, value name), lower-cased: (type, data)} for string values
-        under `keys`, as Wine itself reads them; other types by their raw
-        export text."""
+        """{(key, value name), lower-cased: (type, data)} for the values under
+        `keys` as Wine reads them: ("REG_SZ", text), else ("raw", export text)."""
         entries = {}
         with tempfile.TemporaryDirectory() as folder:
+            out = os.path.join(folder, "export.reg")
             for key in keys:
-                out = os.path.join(folder, "export.reg")
                 self.wine("reg", "export", key, "Z:" + out.replace("/", "\\"), "/y")
                 with open(out, "rb") as f:
-                    text = f.read().decode("utf-16")
-                entries.update(parse_export(text))
+                    entries.update(parse_export(f.read().decode("utf-16")))
         return entries
 
 
 def parse_export(text):
-    entries = {}
-    section = None
-    lines = text.replace("\r\n", "\n").split("\n")
-    i = 0
-    while i < len(lines):
-        line = lines[i]
-        while line.endswith("\\") and i + 1 < len(lines):  # hex continuation
-            i += 1
-            line = line[:-1] + lines[i].strip()
-        i += 1
+    entries, section = {}, None
+    for line in re.sub(r"\\\r?\n *", "", text).splitlines():  # joins wrapped hex data
+        value = VALUE_LINE.fullmatch(line)
         if line.startswith("[") and line.endswith("]"):
-            section = short_key(line[1:-1])
-        elif section and (line.startswith('"') or line.startswith("@=")):
-            name, data = split_value_line(line)
-            entries[(section.lower(), name.lower())] = data
+            root, separator, rest = line[1:-1].partition("\\")
+            section = (SHORT_ROOTS.get(root, root) + separator + rest).lower()
+        elif section and value:
+            data = value[3]
+            kind = ("REG_SZ", unescape(data[1:-1])) if data.startswith('"') else ("raw", data)
+            entries[(section, unescape(value[2] or "").lower())] = kind
     return entries
 
 
-def short_key(path):
-    root, _, rest = path.partition("\\")
-    for short, long in ROOTS.items():
-        if root == long:
-            root = short
-    return root + ("\\" + rest if rest else "")
-
-
-def split_value_line(line):
-    if line.startswith("@="):
-        return "", decode_data(line[2:])
-    i, name = 1, []
-    while line[i] != '"':
-        if line[i] == "\\":
-            i += 1
-        name.append(line[i])
-        i += 1
-    return "".join(name), decode_data(line[i + 2:])
-
-
-def decode_data(data):
-    if data.startswith('"') and data.endswith('"'):
-        body, out, i = data[1:-1], [], 0
-        while i < len(body):
-            if body[i] == "\\":
-                i += 1
-            out.append(body[i])
-            i += 1
-        return ("REG_SZ", "".join(out))
-    return ("raw", data)
+def unescape(text):
+    return re.sub(r"\\(.)", r"\1", text)
