@@ -38,3 +38,10 @@ TEST_PACKAGES=(
   /usr/lib/wine/wine64:wine64
   x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64
 )
+# The fuzz preset: clang with its libFuzzer and sanitizer runtimes. Optional:
+# scripts/test.sh runs the fuzz targets only when have_libfuzzer says so.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+have_libfuzzer() {
+  command -v clang++ >/dev/null 2>&1 &&
+    compgen -G "$(clang++ --print-runtime-dir)/libclang_rt.fuzzer*.a" >/dev/null
+}
