@@ -60,3 +60,11 @@ TEST_PACKAGES=(
 FILTER_BENCH_PACKAGES=(/usr/bin/time:time perl:perl)
 STARTUP_BENCH_PACKAGES=(hyperfine:hyperfine cc:gcc)
 BENCH_OPTIONAL_PACKAGES=(sd:sd rg:ripgrep)
+
+# The fuzz preset: clang with its libFuzzer and sanitizer runtimes. Optional:
+# scripts/test.sh runs the fuzz targets only when have_libfuzzer says so.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+have_libfuzzer() {
+  command -v clang++ >/dev/null 2>&1 &&
+    compgen -G "$(clang++ --print-runtime-dir)/libclang_rt.fuzzer*.a" >/dev/null
+}

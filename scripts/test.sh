@@ -3,8 +3,9 @@
 # against the POSIX build, the same table against tandor.exe under Wine, the
 # registry tests against real Wine prefixes, what `cmake --install` and the
 # two packages hold, and all of it again (but Wine's own run of tandor.exe)
-# under AddressSanitizer and UBSan. Checks the formatting of the C++ files
-# first when clang-format is installed.
+# under AddressSanitizer and UBSan; then each fuzz target for a few seconds,
+# when clang and libFuzzer are installed. Checks the formatting of the C++
+# files first when clang-format is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -65,3 +66,13 @@ echo "== Sanitizer build (ASan + UBSan)"
 cmake --preset debug >/dev/null
 cmake --build --preset debug
 ctest --preset debug -j2
+
+echo "== Fuzz targets (clang, libFuzzer, ASan + UBSan), a few seconds each"
+if have_libfuzzer; then
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  ctest --preset fuzz -j2
+else
+  echo "SKIPPED: no clang++ with libFuzzer (libclang_rt.fuzzer);" \
+    "install: sudo apt-get install --no-install-recommends ${FUZZ_PACKAGES[*]}"
+fi

@@ -1,0 +1,67 @@
+// libFuzzer target: the Windows command-line splitter. The input as a command
+// line must split as a second formulation of the rules splits it; and cut at
+// its zero bytes into arguments, quoted as the black-box suite quotes them
+// (quote_args in tests/blackbox/wine_target.py), it must split back into them.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/command_line.h"
+#include "fuzz/fuzz_main.h"
+
+static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// One character at a time: a run of backslashes is only counted until the
+// character after it tells what it stands for.
+static std::vector<std::string> ModelArguments(std::string_view text) {
+  std::vector<std::string> arguments;
+  std::string* argument = nullptr;  // the one being read, if any
+  bool quoted = false;
+  size_t backslashes = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (argument == nullptr && IsBlank(c)) continue;
+    if (argument == nullptr) argument = &arguments.emplace_back();
+    bool escaped = c == '"' && backslashes % 2 == 1;
+    bool doubled = c == '"' && !escaped && quoted && text.substr(i, 2) == "\"\"";
+    if (c != '\\') argument->append(c == '"' ? backslashes / 2 : backslashes, '\\');
+    if (escaped || doubled) *argument += '"';
+    if (c == '"' && !escaped) quoted = !quoted;
+    if (IsBlank(c) && !quoted) argument = nullptr;
+    if (argument != nullptr && c != '"' && c != '\\') *argument += c;
+    backslashes = c == '\\' ? backslashes + 1 : 0;
+    i += doubled;
+  }
+  if (argument != nullptr) argument->append(backslashes, '\\');
+  return arguments;
+}
+
+static std::string Quoted(std::string_view arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == arg.npos) return std::string(arg);
+  std::string quoted = "\"";
+  size_t backslashes = 0;  // before the next character
+  for (char c : arg) {
+    if (c == '"') quoted.append(backslashes + 1, '\\');
+    backslashes = c == '\\' ? backslashes + 1 : 0;
+    quoted += c;
+  }
+  return quoted.append(backslashes, '\\') + '"';
+}
+
+void FuzzOne(std::string_view data) {
+  size_t end = 0;
+  for (bool quoted = false; end < data.size() && (quoted || !IsBlank(data[end])); ++end)
+    quoted ^= data[end] == '"';
+  std::string name(data.substr(0, end));
+  std::erase(name, '"');
+  tandor::CommandLine split = tandor::SplitCommandLine(data);
+  if (split.program_name != name || split.arguments != ModelArguments(data.substr(end))) abort();
+  std::vector<std::string> arguments;
+  std::string line = "tandor.exe";
+  std::string_view rest = data;
+  for (size_t cut = 0; !data.empty() && cut != rest.npos; rest.remove_prefix(cut + 1))
+    line += ' ' + Quoted(arguments.emplace_back(rest.substr(0, cut = rest.find('\0'))));
+  if (tandor::SplitCommandLine(line).arguments != arguments) abort();
+}

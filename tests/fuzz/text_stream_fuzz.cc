@@ -1,0 +1,68 @@
+// libFuzzer target: the Windows text streams. The input is four sizes, four
+// bytes that cut the text into pieces, then the text. Read from a file or
+// pipe, the text must give what a one-pass model gives (CR LF as LF, a lone
+// CR kept, nothing from 0x1A on), whatever the raw reads, the block size and
+// the caller's buffers; written, it must give every LF as CR LF whatever the
+// pieces, the buffers and the translation blocks.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "console/buffered_output.h"
+#include "console/text_stream.h"
+#include "fuzz/fuzz_main.h"
+
+namespace {
+
+// Sizes from 1 to 64, taken in turn from the bytes of `pattern`.
+struct Cuts {
+  size_t Next() { return 1 + (pattern[next++ % pattern.size()] & 63); }
+  std::string_view pattern;
+  size_t next = 0;
+};
+
+// Gives `raw` in reads cut by `cuts`; keeps what is written to it.
+struct Channel : tandor::InputStream, tandor::ByteSink {
+  Channel(std::string_view raw, Cuts cuts) : raw(raw), cuts(cuts) {}
+  size_t Read(char* buffer, size_t capacity) override {
+    size_t count = raw.copy(buffer, std::min(capacity, cuts.Next()));
+    raw.remove_prefix(count);
+    return count;
+  }
+  bool failed() const override { return false; }
+  bool WriteAll(const char* data, size_t size) override {
+    written.append(data, size);
+    return true;
+  }
+  std::string_view raw;
+  Cuts cuts;
+  std::string written;
+};
+
+}  // namespace
+
+void FuzzOne(std::string_view data) {
+  using namespace tandor;
+  if (data.size() < 8) return;
+  std::string_view text = data.substr(8), file = text.substr(0, text.find('\x1a'));
+  std::string read, written, got;
+  for (size_t i = 0; i < file.size(); ++i)
+    read += file.substr(i, 2) == "\r\n" ? "" : file.substr(i, 1);
+  for (char c : text) written += c == '\n' ? "\r\n" : std::string_view(&c, 1);
+  Channel channel(text, {data.substr(4, 2)});
+  TextInputStream input(channel, StreamKind::kFileOrPipe, Cuts{data.substr(0, 1)}.Next());
+  Cuts capacities{data.substr(6, 2)};
+  for (char buffer[64]; size_t count = input.Read(buffer, capacities.Next());)
+    got.append(buffer, count);
+  if (got != read) abort();
+  CrLfSink crlf(channel, Cuts{data.substr(1, 1)}.Next());
+  BufferedOutput output(crlf, Cuts{data.substr(2, 1)}.Next() * (data[3] & 1 ? 1 : 64), data[3] & 1);
+  Cuts pieces{data.substr(4, 4)};
+  for (size_t done = 0, count; done < text.size(); done += count)
+    output.Write(text.substr(done, count = pieces.Next() * (data[3] & 2 ? 64 : 1)));
+  output.Flush();
+  if (channel.written != written) abort();
+}
