@@ -147,12 +147,9 @@ std::optional<std::string> Edited(std::string_view file, std::string_view key,
                                   std::string_view name, std::string_view text, WineTime now) {
   std::optional<TextSplices> splices = SetWineString(file, Path(key), name, text, now);
   if (!splices) return std::nullopt;
-  std::string out(file);
-  for (auto splice = splices->rbegin(); splice != splices->rend(); ++splice) {
-    EXPECT_TRUE(splice + 1 == splices->rend() || (splice + 1)->end <= splice->begin);
-    out.replace(splice->begin, splice->end - splice->begin, splice->text);
-  }
-  return out;
+  for (size_t i = 1; i < splices->size(); ++i)
+    EXPECT_LE((*splices)[i - 1].end, (*splices)[i].begin);
+  return Spliced(file, *splices);
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {

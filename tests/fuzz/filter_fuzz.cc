@@ -17,7 +17,8 @@
 // size), then the search text, the replacement and the input.
 void FuzzOne(std::string_view data) {
   if (data.size() < 4) return;
-  size_t search_size = data[0] % 41, replace_size = data[1] & 15;
+  // Search texts beyond 16 bytes are checked by Two-Way.
+  size_t search_size = static_cast<uint8_t>(data[0]) % 41, replace_size = data[1] & 15;
   if (data.size() < 4 + search_size + replace_size) return;
   std::string_view search = data.substr(4, search_size);
   std::string_view replace = data.substr(4 + search_size, replace_size);
