@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,7 +58,7 @@ class RegistryFilePosixTest : public testing::Test {
   const std::set<std::string> kAlone = {".", "..", "f"};
 };
 
-// The file a link names is replaced. Temporary files of this naming can only
+// The file a link names is replaced, its mode kept. Temporary files of this naming can only
 // be left over from a killed run; look-alikes stay.
 TEST_F(RegistryFilePosixTest, ReplacesTheLinkedFileRemovingLeftovers) {
   const std::set<std::string> kKept = {
@@ -68,8 +69,11 @@ TEST_F(RegistryFilePosixTest, ReplacesTheLinkedFileRemovingLeftovers) {
   Put("f.tandor-1-0.tmp", "stale");
   Put("f.tandor-" + std::to_string(getpid()) + "-0.tmp", "stale");
   ASSERT_EQ(symlink("f", (dir_ + "/link").c_str()), 0);
+  ASSERT_EQ(chmod((dir_ + "/f").c_str(), 0640), 0);
   EXPECT_TRUE(Rewrite(Pass, "link"));
   EXPECT_EQ(Get(), "new text");
+  struct stat info;
+  EXPECT_TRUE(stat((dir_ + "/f").c_str(), &info) == 0 && (info.st_mode & 07777) == 0640);
   EXPECT_EQ(Entries(), kKept);
 }
 

@@ -94,7 +94,8 @@ FIXTURES = [
 ]
 # Roots whose whole content is compared before and after the run.
 FONTS = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts"
-CHECKED_KEYS = [r"HKLM\Software\Abc", r"HKLM\Software\Tandor", r"HKCU\Software\Tandor", FONTS]
+CHECKED_KEYS = [r"HKLM\Software\Abc", r"HKLM\Software\Tandor", r"HKCU\Software\Tandor", FONTS,
+                r"HKU\.Default\Software\Tandor", r"HKCR\.tnd"]
 WOW = "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node"
 
 
@@ -197,6 +198,18 @@ CASES = [
             {r"HKCU\Software\Tandor\Rw": {"Percent": "50% %s"}}),
     rewrite(f"{WOW}\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\Tandor", "t.", "new.",
             REWRITE_OK, 0, {FONTS: {"Tandor": "new.ttf"}}),
+    # Every root's file; Wine's HKEY_CLASSES_ROOT, unlike the others, takes a
+    # leading backslash.
+    rewrite("HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Tandor\\User", "ann", "bob", REWRITE_OK, 0,
+            {r"HKCU\Software\Tandor": {"User": "bob"}}),
+    rewrite("HKEY_USERS\\.Default\\Software\\Tandor\\Default", "from", "to", REWRITE_OK, 0,
+            {r"HKU\.Default\Software\Tandor": {"Default": "to default"}}),
+    rewrite("HKEY_CLASSES_ROOT\\\\.tnd\\", "tnd", "x", REWRITE_OK, 0, {r"HKCR\.tnd": {None: "xfile"}}),
+    # Escapes Wine's loader must take: \x padded before a hex digit, a
+    # surrogate pair, a tab, octal before a digit (UTF-8: the POSIX build's).
+    rewrite(f"{RW}\\Spaces", "X", "\u00e9a\U0001F600\t\x017", REWRITE_OK, 0,
+            {r"HKLM\Software\Tandor\Rw": {"Spaces": "a \u00e9a\U0001F600\t\x017 b \u00e9a\U0001F600\t\x017 c"}},
+            only="posix"),
     rewrite(f"{RW}\\Untouched", "pass XX", "y", REWRITE_NOT_FOUND, 1),
     rewrite(f"{RW}\\Expand", "pass XX", "y", not_found(f"{RW}\\Expand"), 3),
     rewrite(f"{RW}\\Number", "7", "8", not_found(f"{RW}\\Number"), 3),
