@@ -18,19 +18,11 @@ namespace tandor {
 namespace {
 
 // Commands run in the run's folder, which holds the prefix (pfx) and the
-// files Wine saved after the import (saved).
-constexpr char kMakePrefix[] = R"(
-{ cat <<'REG'
-Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\TandorTest\Settings]
-"Plain"="pass XX"
-
-[HKEY_LOCAL_MACHINE\Software\TandorTest\Conc]
-REG
-  for i in $(seq 100 119); do echo "\"V$i\"=\"old\""; done; } >fixture.reg &&
-wineboot -i >/dev/null 2>&1 && wine reg import fixture.reg >/dev/null 2>&1 && wineserver -w &&
-mkdir saved && cp pfx/*.reg saved/)";
+// files Wine saved after importing data/wine_fixture.reg (saved).
+constexpr char kMakePrefix[] =
+    "wineboot -i >/dev/null 2>&1 && wine reg import " TANDOR_TESTS_DIR
+    "/data/wine_fixture.reg "
+    ">/dev/null 2>&1 && wineserver -w && mkdir saved && cp pfx/*.reg saved/";
 constexpr char kRestore[] = "cp saved/*.reg pfx/";
 constexpr char kUnchanged[] =
     "for f in system user userdef; do cmp saved/$f.reg pfx/$f.reg || exit 1; done";

@@ -1,6 +1,6 @@
-// The POSIX registry service on a hand-written prefix, without Wine: how it
-// follows Wine's symbolic link keys. (registry_posix_test.cc meets a prefix
-// that Wine made.)
+// The POSIX registry service on a hand-written prefix (data/links), without
+// Wine: how it follows Wine's symbolic link keys. (registry_posix_test.cc
+// meets a prefix that Wine made.)
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -15,46 +15,13 @@
 namespace tandor {
 namespace {
 
-// A link key's section, its target in hex(6) as Wine writes it.
-std::string Link(const std::string& key, const std::string& target) {
-  std::string line = "\n[" + key + "] 1\n#link\n\"SymbolicLinkValue\"=hex(6):";
-  for (char c : target) {
-    char unit[8];
-    snprintf(unit, sizeof unit, "%02x,00,", static_cast<unsigned char>(c));
-    line += unit;
-  }
-  line.pop_back();
-  return line + "\n";
-}
-
-const std::string kSystem =
-    "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n"
-    "\n[Software\\\\Real] 1\n\"V\"=\"real\"\n" +
-    Link("Software\\\\Link", "\\Registry\\Machine\\Software\\Real") +
-    Link("Software\\\\Chain", "\\REGISTRY\\MACHINE\\Software\\Link") +
-    Link("Software\\\\LoopA", "\\Registry\\Machine\\Software\\LoopB") +
-    Link("Software\\\\LoopB", "\\Registry\\Machine\\Software\\LoopA") +
-    Link("Software\\\\Nowhere", "\\Registry\\Other\\Software\\Real") +
-    Link("Software\\\\Relative", "Software\\Real") +
-    Link("Software\\\\ToUser", "\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software") +
-    Link("Software\\\\ToDefault", "\\Registry\\User\\.Default\\Software") +
-    "\n[Software\\\\Empty] 1\n#link\n";
-const std::string kUser =
-    "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n"
-    "\n[Software] 1\n\"V\"=\"user\"\n";
-const std::string kUserDefault =
-    "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\.Default\n"
-    "\n[Software] 1\n\"V\"=\"default\"\n";
-
 class RegistryServicePosixTest : public testing::Test {
  protected:
   void SetUp() override {
     char folder[] = "/tmp/tandor-links-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     prefix_ = folder;
-    for (auto [name, text] :
-         {std::pair{"system.reg", &kSystem}, {"user.reg", &kUser}, {"userdef.reg", &kUserDefault}})
-      std::ofstream(prefix_ + "/" + name) << *text;
+    ASSERT_EQ(system(("cp " TANDOR_TESTS_DIR "/data/links/*.reg " + prefix_).c_str()), 0);
     setenv("WINEPREFIX", prefix_.c_str(), 1);
   }
   void TearDown() override { system(("rm -rf " + prefix_).c_str()); }

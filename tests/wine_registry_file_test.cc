@@ -1,11 +1,13 @@
-// The fixture starts with lines as Wine 8 wrote them for `wine reg add`
-// values; the "Probe" keys hold lines no Wine writes, each read here as Wine
-// 8's loader read it (checked with `wine reg query`).
+// The fixture (data/wine_registry.reg) starts with lines as Wine 8 wrote them
+// for `wine reg add` values; the "Probe" keys hold lines no Wine writes, each
+// read here as Wine 8's loader read it (checked with `wine reg query`).
 #include "winereg/wine_registry_file.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,50 +15,15 @@
 namespace tandor {
 namespace {
 
-constexpr std::string_view kFile = R"(WINE REGISTRY Version 2
-;; All keys relative to REGISTRY\\Machine
-
-#arch=win64
-
-[Software\\Abc\\Br\xe4\[ck\]ets] 1796600147
-"In"="x"
-
-[Software\\Abc\\Deep\\Er\\Key] 1796600147
-"V"="deep"
-
-[Software\\Abc\\Settings] 1796600147
-#time=1dd85da8546dcae
-@="default"
-"@"="at-named"
-"Exp"=str(2):"%PATH%;x"
-"LongBin"=hex:ab,ab,ab,\
-  ab,ab,\
-  ab
-"Num"=dword:0000002a
-"Plain"="pass XX"
-
-[Software\\Classes\\Wow6432Node\\TypeLib] 1796600067
-#time=1dd85da55a643d6
-#link
-"SymbolicLinkValue"=hex(6):5c,00,52,00
-; What lies below a link is refused: Wine would reach it through the link.
-[Software\\Classes\\Wow6432Node\\TypeLib\\Below] 1796600067
-"B"="b"
-
-[Software\\Probe] 5
-"H3"=hex( 0x1):41,00,42,00,00,00
-"Unterm"="abc
-"na\"me"="q"
-"Dup"="first"
-[software\\PROBE]
-"dUP"="second"
-[Software\\Probe8
-"NoClose"="n"
-[Software\\Probe2]
-"Cont"=hex:01,\
-[Software\\Probe3]
-"Lost"="y")"
-                                   "\r\n\"CR\"=\"a\rb\"\r\n";
+// The fixture as a file: data/wine_registry.reg.
+std::string FixtureFile() {
+  std::ifstream file(TANDOR_TESTS_DIR "/data/wine_registry.reg", std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+const std::string kFileText = FixtureFile();
+const std::string_view kFile = kFileText;
 
 WineKeyPath Path(std::string_view sub_key) {
   WineKeyPath path;
