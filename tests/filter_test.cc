@@ -37,13 +37,16 @@ struct FilterCase {
 };
 
 // Each case runs with reads and blocks from 1 byte up, so that occurrences
-// and line ends fall on every kind of boundary.
+// and line ends fall on every kind of boundary; a one-line input is also
+// ReplaceAll's, as the rewrite applies it.
 TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
   const FilterCase cases[] = {
       {"pass XX\n", "pass XX", "pass 1.1", "pass 1.1\n", kStatusSuccess},
       {"a X b X c", "X", "Y", "a Y b Y c\n", kStatusSuccess},
       {"aaaa\naaa\n", "aa", "b", "bb\nba\n", kStatusSuccess},
       {"aa", "a", "aa", "aaaa\n", kStatusSuccess},  // the replacement is not searched again
+      {"abab", "ab", "", "\n", kStatusSuccess},
+      {"100%s %d", "%s", "%n", "100%n %d\n", kStatusSuccess},
       {"abababc", "ababc", "X", "abX\n", kStatusSuccess},
       {"ppass XX pass X", "pass XX", "-", "p- pass X\n", kStatusSuccess},
       {"abc", "c", "XYZ", "abXYZ\n", kStatusSuccess},
@@ -52,7 +55,8 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
       {"Pass XX\n", "pass XX", "y", "Pass XX\n", kStatusNotDone},
       {"\n\n", "a", "b", "\n\n", kStatusNotDone},
       {"", "a", "b", "", kStatusNotDone},
-      {"abc\n", "", "y", "abc\n", kStatusNotDone},
+      {"abc", "", "y", "abc\n", kStatusNotDone},
+      {"a\0b\0"s, "\0"s, "-", "a-b-\n", kStatusSuccess},
       {"ab\ncd", "b\nc", "y", "ab\ncd\n", kStatusNotDone},  // a line end is never matched
       {"a\nb", "\n", "y", "a\nb\n", kStatusNotDone},
       {"x\0y\r\n%s\x1a\r"s, "\0y\r"s, "%d", "x%d\n%s\x1a\r\n", kStatusSuccess},
@@ -65,6 +69,11 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
         EXPECT_EQ(run.status, c.status) << c.input << " chunk " << chunk << " block " << block;
       }
     }
+    if (c.input.find('\n') != std::string::npos) continue;
+    bool found = c.status != kStatusSuccess;
+    EXPECT_EQ(ReplaceAll(c.input, c.search, c.replace, &found) + (c.input.empty() ? "" : "\n"),
+              c.output);
+    EXPECT_EQ(found, c.status == kStatusSuccess) << c.input;
   }
 }
 
@@ -138,6 +147,49 @@ TEST(FilterTest, FailedReadOrWriteEndsWithStatusOne) {
     FakeInput in({"pass XX\n"}, /*fail_at_end=*/read_fails);
     FakeOutput out(read_fails ? -1 : 0);
     EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusNotDone) << read_fails;
+  }
+}
+
+// Texts and search texts built from a repeated unit of one to four of the
+// letters a and b, with a letter or two changed: periodic, dense in near
+// misses and in overlapping occurrences. Search texts from 1 to about 110
+// bytes take both checks of a place, word compares up to
+// OccurrenceFinder::kShortSearch and Two-Way beyond; each is checked against
+// a plain search, for one occurrence and for all at once, a few at a time.
+TEST(FindOccurrenceTest, AgreesWithPlainSearch) {
+  std::mt19937 random(11);
+  auto pick = [&random](size_t bound) {
+    return std::uniform_int_distribution<size_t>(0, bound)(random);
+  };
+  auto periodic_text = [&](const std::string& unit, size_t length) {
+    std::string text;
+    while (text.size() < length) text += unit;
+    text.resize(length);
+    for (int changes = pick(2); changes > 0 && length > 0; --changes) text[pick(length - 1)] ^= 3;
+    return text;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string unit = periodic_text("ab", 1 + pick(3));
+    for (char& c : unit) c = "ab"[pick(1)];
+    std::string search = periodic_text(unit, 1 + pick(pick(3) ? 40 : 110));
+    std::string text = periodic_text(pick(1) ? unit : "ab", pick(300));
+    for (int copies = pick(3); copies > 0; --copies) text.insert(pick(text.size()), search);
+    size_t from = pick(text.size() + 1);
+    ASSERT_EQ(FindOccurrence(text, search, from), std::string_view(text).find(search, from))
+        << text << " / " << search << " from " << from;
+
+    std::vector<size_t> expected, starts(1 + pick(3));
+    for (size_t at = text.find(search, from); at != std::string::npos;
+         at = text.find(search, at + search.size())) {
+      expected.push_back(at);
+    }
+    OccurrenceFinder finder(search);
+    std::vector<size_t> all;
+    for (size_t count = starts.size(); count == starts.size();) {
+      count = finder.FindOccurrences(text, &from, starts.data(), starts.size());
+      all.insert(all.end(), starts.begin(), starts.begin() + count);
+    }
+    ASSERT_EQ(all, expected) << text << " / " << search;
   }
 }
 
