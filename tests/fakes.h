@@ -52,13 +52,21 @@ class FakeInput : public InputStream {
 
   size_t Read(char* buffer, size_t capacity) override {
     if (log_ != nullptr) log_->push_back("read");
-    if (next_ == reads_.size()) return (failed_ = fail_at_end_), 0;
+    if (next_ == reads_.size()) {
+      failed_ = fail_at_end_;
+      ++reads_at_end;
+      return 0;
+    }
     size_t count = reads_[next_].copy(buffer, capacity);
     reads_[next_].erase(0, count);
     if (reads_[next_].empty()) ++next_;
     return count;
   }
   bool failed() const override { return failed_; }
+  // The reads not handed out yet.
+  size_t unread() const { return reads_.size() - next_; }
+
+  int reads_at_end = 0;  // calls made after the last read was handed out
 
  private:
   std::vector<std::string> reads_;

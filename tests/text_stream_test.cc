@@ -8,38 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "fakes.h"
+
 namespace tandor {
 namespace {
 
 using namespace std::string_literals;
 using Strings = std::vector<std::string>;
-
-// Hands out the given reads in order, then ends (or fails). Notes a read
-// asked for after it gave 0x1A or nothing: on a pipe that read could block.
-class ScriptedSource : public InputStream {
- public:
-  explicit ScriptedSource(Strings reads, bool fail_at_end = false)
-      : reads_(reads.rbegin(), reads.rend()), fail_at_end_(fail_at_end) {}
-  size_t Read(char* buffer, size_t capacity) override {
-    read_past_end |= ended_;
-    if (reads_.empty()) {
-      failed_ = fail_at_end_;
-      ended_ = true;
-      return 0;
-    }
-    size_t count = reads_.back().copy(buffer, capacity);
-    ended_ = count == 0 || std::string_view(buffer, count).find('\x1a') != std::string_view::npos;
-    reads_.back().erase(0, count);
-    if (reads_.back().empty()) reads_.pop_back();
-    return count;
-  }
-  bool failed() const override { return failed_; }
-  bool read_past_end = false;
-
- private:
-  Strings reads_;  // the next one last
-  bool fail_at_end_, failed_ = false, ended_ = false;
-};
 
 // Each Read() result, for `reads` reads of up to `capacity` bytes.
 Strings ReadResults(InputStream& input, size_t capacity, size_t reads) {
@@ -68,10 +43,13 @@ TEST(TextInputStreamTest, FilesAndPipesGiveCrLfAsOneLineEndAndStopAtCtrlZ) {
       {{"ab\r\x1a\n", "never read"}, 4096, "ab\r"},
   };
   for (const auto& c : kCases) {
-    ScriptedSource source(c.reads);
+    FakeInput source(c.reads);
     TextInputStream input(source, StreamKind::kFileOrPipe, c.block);
     EXPECT_EQ(Joined(ReadResults(input, 3, 8)), c.expected) << testing::PrintToString(c.reads);
-    EXPECT_FALSE(source.read_past_end) << testing::PrintToString(c.reads);
+    // After 0x1A, or the end of a pipe, a read could block.
+    bool ctrl_z = c.expected.size() == 3;
+    EXPECT_EQ(source.reads_at_end, ctrl_z ? 0 : 1) << testing::PrintToString(c.reads);
+    EXPECT_EQ(source.unread(), ctrl_z ? 1u : 0u);
   }
 }
 
@@ -90,7 +68,7 @@ TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnly) {
       {{"abc\x1a"s + "d", "e"}, 2, {"ab", "c", "e"}},
   };
   for (const auto& c : kCases) {
-    ScriptedSource source(c.reads);
+    FakeInput source(c.reads);
     TextInputStream input(source, StreamKind::kDevice, 4096);
     EXPECT_EQ(ReadResults(input, c.capacity, c.expected.size()), c.expected)
         << testing::PrintToString(c.reads);
@@ -101,11 +79,11 @@ TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnly) {
 // for ever.
 TEST(TextInputStreamTest, ReadFailureEndsTheInputAndIsReported) {
   for (StreamKind kind : {StreamKind::kDevice, StreamKind::kFileOrPipe}) {
-    ScriptedSource source({"ab\r"}, /*fail_at_end=*/true);
+    FakeInput source({"ab\r"}, /*fail_at_end=*/true);
     TextInputStream input(source, kind, 4096);
     EXPECT_EQ(Joined(ReadResults(input, 4096, 3)), "ab\r");
     EXPECT_TRUE(input.failed());
-    EXPECT_FALSE(source.read_past_end);
+    EXPECT_EQ(source.reads_at_end, 1);
   }
 }
 

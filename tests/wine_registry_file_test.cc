@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 namespace tandor {
