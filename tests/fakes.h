@@ -15,33 +15,33 @@
 
 namespace tandor {
 
-// What happened at the boundary, in order: "read", "write:<bytes>", "flush".
-using EventLog = std::vector<std::string>;
+// Keeps what is written in `text`; from the `fail_at`th write on (from 0)
+// every write fails and is dropped.
+class FakeOutput : public OutputStream {
+ public:
+  explicit FakeOutput(int fail_at = -1) : fail_at_(fail_at) {}
 
-// What had been written when each read began, marked "+" where some of it
-// was not yet flushed.
-inline std::vector<std::string> AtEachRead(const EventLog& log) {
-  std::vector<std::string> seen;
-  std::string written;
-  bool flushed = true;
-  for (const std::string& event : log) {
-    if (event == "read") seen.push_back(written + (flushed ? "" : "+"));
-    if (event == "flush") flushed = true;
-    if (event.starts_with("write:") && event.size() > 6) {
-      written += event.substr(6);
-      flushed = false;
-    }
+  void Write(std::string_view bytes) override {
+    failed_ |= fail_at_ >= 0 && writes_++ >= fail_at_;
+    if (!failed_) text.append(bytes);
   }
-  return seen;
-}
+  void Flush() override { flushed = text; }
+  bool failed() const override { return failed_; }
+
+  std::string text;
+  std::string flushed;  // what had been written at the last Flush()
+
+ private:
+  int fail_at_, writes_ = 0;
+  bool failed_ = false;
+};
 
 // Hands out `reads` in order (a read larger than the caller's buffer is
 // continued by the next call), then the end of input, or a failed read.
 class FakeInput : public InputStream {
  public:
-  explicit FakeInput(std::vector<std::string> reads = {}, bool fail_at_end = false,
-                     EventLog* log = nullptr)
-      : reads_(std::move(reads)), fail_at_end_(fail_at_end), log_(log) {}
+  explicit FakeInput(std::vector<std::string> reads = {}, bool fail_at_end = false)
+      : reads_(std::move(reads)), fail_at_end_(fail_at_end) {}
 
   // `data` in reads of at most `chunk` bytes.
   static FakeInput Chunked(const std::string& data, size_t chunk) {
@@ -51,7 +51,7 @@ class FakeInput : public InputStream {
   }
 
   size_t Read(char* buffer, size_t capacity) override {
-    if (log_ != nullptr) log_->push_back("read");
+    if (shown != nullptr) seen.push_back(shown->flushed);
     if (next_ == reads_.size()) {
       failed_ = fail_at_end_;
       ++reads_at_end;
@@ -67,45 +67,24 @@ class FakeInput : public InputStream {
   size_t unread() const { return reads_.size() - next_; }
 
   int reads_at_end = 0;  // calls made after the last read was handed out
+  // When set, each read records in `seen` what `shown` had flushed by then:
+  // what a person at the console saw while the tool waited.
+  const FakeOutput* shown = nullptr;
+  std::vector<std::string> seen;
 
  private:
   std::vector<std::string> reads_;
   size_t next_ = 0;
   bool fail_at_end_, failed_ = false;
-  EventLog* log_;
-};
-
-// Keeps what is written in `text`; from the `fail_at`th write on (from 0)
-// every write fails and is dropped.
-class FakeOutput : public OutputStream {
- public:
-  explicit FakeOutput(int fail_at = -1, EventLog* log = nullptr) : fail_at_(fail_at), log_(log) {}
-
-  void Write(std::string_view bytes) override {
-    if (log_ != nullptr) log_->push_back(std::string("write:").append(bytes));
-    failed_ |= fail_at_ >= 0 && writes_++ >= fail_at_;
-    if (!failed_) text.append(bytes);
-  }
-  void Flush() override {
-    if (log_ != nullptr) log_->push_back("flush");
-    ++flushes;
-  }
-  bool failed() const override { return failed_; }
-
-  std::string text;
-  int flushes = 0;
-
- private:
-  int fail_at_, writes_ = 0;
-  bool failed_ = false;
-  EventLog* log_;
 };
 
 class FakeConsole : public Console {
  public:
   explicit FakeConsole(std::vector<std::string> arguments = {}, FakeInput input = FakeInput(),
                        FakeOutput output = FakeOutput())
-      : arguments(std::move(arguments)), input(std::move(input)), output(std::move(output)) {}
+      : arguments(std::move(arguments)), input(std::move(input)), output(std::move(output)) {
+    this->input.shown = &this->output;
+  }
 
   const std::vector<std::string>& Arguments() override { return arguments; }
   std::string CurrentDirectory() override { return directory; }

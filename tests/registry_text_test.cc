@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,40 +12,32 @@ namespace tandor {
 namespace {
 
 using namespace std::string_literals;
+using Calls = std::vector<std::string>;
 
 TEST(RegistryPathTest, SplitsAtFirstAndLastBackslash) {
-  const struct {
-    const char* path;
-    const char* root;
-    const char* sub_key;
-    const char* value;
-  } kCases[] = {
-      {R"(HKEY_LOCAL_MACHINE\Software\Abc\Directory\)", "HKEY_LOCAL_MACHINE",
-       R"(Software\Abc\Directory)", ""},
-      {R"(HKEY_LOCAL_MACHINE\Software\Abc\Directory)", "HKEY_LOCAL_MACHINE", R"(Software\Abc)",
-       "Directory"},
-      {R"(HKEY_CURRENT_USER\Version)", "HKEY_CURRENT_USER", "", "Version"},
-      {R"(HKEY_LOCAL_MACHINE\\Version)", "HKEY_LOCAL_MACHINE", "", "Version"},
-      {"HKEY_USERS", "HKEY_USERS", "", ""},
-      {R"(\Software\x)", "", "Software", "x"},
-      {R"(HKEY_LOCAL_MACHINE\Software\\Value)", "HKEY_LOCAL_MACHINE", R"(Software\)", "Value"},
+  const std::pair<std::string, std::string> kCases[] = {
+      {R"(HKEY_LOCAL_MACHINE\Software\Abc\Directory\)",
+       R"(HKEY_LOCAL_MACHINE|Software\Abc\Directory|)"},
+      {R"(HKEY_LOCAL_MACHINE\Software\Abc\Directory)",
+       R"(HKEY_LOCAL_MACHINE|Software\Abc|Directory)"},
+      {R"(HKEY_CURRENT_USER\Version)", "HKEY_CURRENT_USER||Version"},
+      {R"(HKEY_LOCAL_MACHINE\\Version)", "HKEY_LOCAL_MACHINE||Version"},
+      {"HKEY_USERS", "HKEY_USERS||"},
+      {R"(\Software\x)", "|Software|x"},
+      {R"(HKEY_LOCAL_MACHINE\Software\\Value)", R"(HKEY_LOCAL_MACHINE|Software\|Value)"},
   };
-  for (const auto& c : kCases) {
-    RegistryPath parts = SplitRegistryPath(c.path);
-    EXPECT_EQ(parts.root_name + "|" + parts.sub_key + "|" + parts.value_name,
-              std::string(c.root) + "|" + c.sub_key + "|" + c.value)
-        << c.path;
+  for (const auto& [path, expected] : kCases) {
+    RegistryPath parts = SplitRegistryPath(path);
+    EXPECT_EQ(parts.root_name + "|" + parts.sub_key + "|" + parts.value_name, expected);
   }
 }
-
-using Calls = std::vector<std::string>;
 
 const std::string kAbc = "HKEY_LOCAL_MACHINE\\Software\\Abc\\";
 
 // A registry holding one value, HKEY_LOCAL_MACHINE\Software\Abc\V.
 FakeRegistry With(const FakeValue& value) {
   FakeRegistry registry;
-  registry.Put(0x80000002, "Software\\Abc", "V", value);
+  registry.Put(kLocalMachine, "Software\\Abc", "V", value);
   return registry;
 }
 
@@ -71,61 +62,54 @@ TEST(RegistryTextTest, ReadsOnlyStringValuesUnder1024Bytes) {
   }
 }
 
-// What reaches the service, and that every key opened is closed.
+// What reaches the service, and that every key opened is closed, whatever
+// fails: "grow" makes the value longer between the two queries.
 TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
-  const std::string kMaxPath = kAbc + std::string(1023 - kAbc.size(), 'V');
-  const std::string kLongPath = kMaxPath + "V";
+  const std::string kMax = std::string(1023 - kAbc.size(), 'V');  // the longest path's value
+  const Calls kRead = {"open Software\\Abc read", "query V", "query V 2", "close"};
   const struct {
-    std::string path;
-    size_t grow_by;  // between the two queries
-    std::string expected;
+    std::string path, fault, expected;
     Calls calls;
   } kCases[] = {
-      {kAbc + "V", 0, "x", {"open Software\\Abc read", "query V", "query V 2", "close"}},
-      {kAbc + "V", 2, "", {"open Software\\Abc read", "query V", "query V 2", "close"}},
-      {kAbc + "W", 0, "", {"open Software\\Abc read", "query W", "close"}},
-      {"HKEY_LOCAL_MACHINE\\Software\\V", 0, "", {"open Software read"}},
-      {"hkey_local_machine\\Software\\Abc\\V", 0, "", {}},
-      {"HKLM\\Software\\Abc\\V", 0, "", {}},
-      {kMaxPath,
-       0,
+      {kAbc + "V", "", "x", kRead},
+      {kAbc + "V", "grow", "", kRead},
+      {kAbc + "V", "query", "", {"open Software\\Abc read", "query V", "close"}},
+      {kAbc + "V", "open", "", {"open Software\\Abc read"}},
+      {kAbc + "W", "", "", {"open Software\\Abc read", "query W", "close"}},
+      {"HKEY_LOCAL_MACHINE\\Software\\V", "", "", {"open Software read"}},
+      {"hkey_local_machine\\Software\\Abc\\V", "", "", {}},
+      {"HKLM\\Software\\Abc\\V", "", "", {}},
+      {kAbc + kMax,
+       "",
        "x",
-       {"open Software\\Abc read", "query " + kMaxPath.substr(kAbc.size()),
-        "query " + kMaxPath.substr(kAbc.size()) + " 2", "close"}},
-      {kLongPath, 0, "", {}},
+       {"open Software\\Abc read", "query " + kMax, "query " + kMax + " 2", "close"}},
+      {kAbc + kMax + "V", "", "", {}},
   };
   for (const auto& c : kCases) {
     FakeRegistry registry = With({kRegSz, "x\0"s});
-    for (const std::string& path : {kMaxPath, kLongPath})
-      registry.Put(0x80000002, "Software\\Abc", path.substr(kAbc.size()), {kRegSz, "x\0"s});
-    registry.grow_by = c.grow_by;
-    EXPECT_EQ(ReadRegistryText(registry, c.path), c.expected) << c.path;
-    EXPECT_EQ(registry.calls, c.calls) << c.path;
-    EXPECT_EQ(registry.open_keys, 0) << c.path;
-  }
-}
-
-TEST(RegistryTextTest, FailuresOfTheServiceReadAsEmpty) {
-  for (bool fail_open : {false, true}) {
-    FakeRegistry registry = With({kRegSz, "x\0"s});
-    registry.fail_open = fail_open;
-    registry.fail_query = !fail_open;
-    EXPECT_EQ(ReadRegistryText(registry, kAbc + "V"), "");
-    EXPECT_EQ(registry.open_keys, 0);
+    for (const std::string& name : {kMax, kMax + "V"})
+      registry.Put(kLocalMachine, "Software\\Abc", name, {kRegSz, "x\0"s});
+    registry.grow_by = c.fault == "grow" ? 2 : 0;
+    registry.fail_open = c.fault == "open";
+    registry.fail_query = c.fault == "query";
+    EXPECT_EQ(ReadRegistryText(registry, c.path), c.expected) << c.path << c.fault;
+    EXPECT_EQ(registry.calls, c.calls) << c.path << c.fault;
+    EXPECT_EQ(registry.open_keys, 0) << c.path << c.fault;
   }
 }
 
 TEST(RegistryTextTest, WritesAStringIntoAnExistingKeyOnly) {
+  const Calls kWrite = {"open Software\\Abc write", "set V=new", "close"};
   const struct {
     std::string path;
     bool fail_set;
     int result;
-    std::vector<std::string> calls;
+    Calls calls;
   } kCases[] = {
-      {kAbc + "V", false, 0, {"open Software\\Abc write", "set V=new", "close"}},
+      {kAbc + "V", false, 0, kWrite},
       {kAbc + "New", false, 0, {"open Software\\Abc write", "set New=new", "close"}},
       {kAbc, false, 0, {"open Software\\Abc write", "set =new", "close"}},
-      {kAbc + "V", true, 1, {"open Software\\Abc write", "set V=new", "close"}},
+      {kAbc + "V", true, 1, kWrite},
       {"HKEY_LOCAL_MACHINE\\Software\\Missing\\V", false, 1, {"open Software\\Missing write"}},
       {"HKEY_LOCAL_MACHINE", false, 1, {"open  write"}},
       {"Software\\Abc\\V", false, 1, {}},
