@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,17 +13,10 @@ namespace {
 
 using namespace std::string_literals;
 
-// The usage screen byte for byte, shared with the black-box table.
-std::string UsageScreen() {
-  std::ifstream file(TANDOR_TESTS_DIR "/usage_screen.out", std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // Each mode's output is flushed whole by its end, the usage screen included.
 TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
-  const std::string usage = UsageScreen();
+  // The usage screen byte for byte, shared with the black-box table.
+  const std::string usage = TestFile("usage_screen.out");
   const std::string kPath = "HKEY_LOCAL_MACHINE\\Software\\Abc\\V";
   const struct {
     std::vector<std::string> arguments;

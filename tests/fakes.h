@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +16,13 @@
 #include "registry/registry_service.h"
 
 namespace tandor {
+
+// The bytes of a file in tests/, such as a fixture in tests/data.
+inline std::string TestFile(const std::string& name) {
+  std::stringstream text;
+  text << std::ifstream(TANDOR_TESTS_DIR "/" + name, std::ios::binary).rdbuf();
+  return text.str();
+}
 
 // Keeps what is written in `text`; from the `fail_at`th write on (from 0)
 // every write fails and is dropped.

@@ -53,7 +53,7 @@ TEST(TextInputStreamTest, FilesAndPipesGiveCrLfAsOneLineEndAndStopAtCtrlZ) {
   }
 }
 
-TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnly) {
+TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnlyAFailedReadAllInput) {
   const struct {
     Strings reads;  // one typed line each
     size_t capacity;
@@ -73,11 +73,7 @@ TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnly) {
     EXPECT_EQ(ReadResults(input, c.capacity, c.expected.size()), c.expected)
         << testing::PrintToString(c.reads);
   }
-}
-
-// A failed console read must end the input too, or a reader would retry it
-// for ever.
-TEST(TextInputStreamTest, ReadFailureEndsTheInputAndIsReported) {
+  // A failed read must end the input, or a reader would retry it for ever.
   for (StreamKind kind : {StreamKind::kDevice, StreamKind::kFileOrPipe}) {
     FakeInput source({"ab\r"}, /*fail_at_end=*/true);
     TextInputStream input(source, kind, 4096);
@@ -88,22 +84,20 @@ TEST(TextInputStreamTest, ReadFailureEndsTheInputAndIsReported) {
 }
 
 // Records each delivery; the `fail_at`th attempt (from 0) fails.
-class RecordingSink : public ByteSink {
- public:
-  explicit RecordingSink(int fail_at = -1) : fail_at_(fail_at) {}
+struct RecordingSink : ByteSink {
   bool WriteAll(const char* data, size_t size) override {
-    if (attempts_++ == fail_at_) return false;
+    if (attempts++ == fail_at) return false;
     deliveries.emplace_back(data, size);
     return true;
   }
+  int fail_at = -1, attempts = 0;
   Strings deliveries;
-
- private:
-  int fail_at_, attempts_ = 0;
 };
 
 // Every '\n' as CR LF, a CR already there kept; a console gets each write at
-// once (a prompt shows before the tool waits), a file full blocks.
+// once (a prompt shows before the tool waits), a file full blocks. To a file
+// a failure may come from the thread that writes behind: it is known once
+// flushed, and the rest is dropped.
 TEST(TextOutputTest, NewlineBecomesCrLfConsoleAtOnceFilesInBlocks) {
   const Strings kWrites = {"a\nb", "\r\n", "x\0\n"s, std::string(40, 'y') + "\n"};
   const Strings kShown = {"a\r\nb", "\r\r\n", "x\0\r\n"s, std::string(40, 'y') + "\r\n"};
@@ -122,20 +116,15 @@ TEST(TextOutputTest, NewlineBecomesCrLfConsoleAtOnceFilesInBlocks) {
     for (size_t i = 0; i + 1 < file.deliveries.size(); ++i)
       EXPECT_GE(file.deliveries[i].size(), block) << block;
   }
-}
-
-// To a file the failure may come from the thread that writes behind: it is
-// known once flushed.
-TEST(TextOutputTest, FailedWriteIsReportedAndDropsTheRest) {
-  for (auto [kind, first] :
-       {std::pair{StreamKind::kDevice, "one"}, std::pair{StreamKind::kFileOrPipe, "onet"}}) {
-    RecordingSink sink(/*fail_at=*/1);
+  for (bool device : {true, false}) {
+    RecordingSink sink;
+    sink.fail_at = 1;
     CrLfSink text(sink, 4);
-    BufferedOutput output(text, 4, kind == StreamKind::kDevice);
+    BufferedOutput output(text, 4, device);
     for (const char* piece : {"one", "two", "three"}) output.Write(piece);
     output.Flush();
     EXPECT_TRUE(output.failed());
-    EXPECT_EQ(sink.deliveries, Strings{first});
+    EXPECT_EQ(sink.deliveries, Strings{device ? "one" : "onet"});
   }
 }
 

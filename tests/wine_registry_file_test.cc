@@ -6,24 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
+
+#include "fakes.h"
 
 namespace tandor {
 namespace {
 
-// The fixture as a file: data/wine_registry.reg.
-std::string FixtureFile() {
-  std::ifstream file(TANDOR_TESTS_DIR "/data/wine_registry.reg", std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-const std::string kFileText = FixtureFile();
-const std::string_view kFile = kFileText;
+const std::string kFile = TestFile("data/wine_registry.reg");
 
 WineKeyPath Path(std::string_view sub_key) {
   WineKeyPath path;
@@ -45,8 +36,7 @@ constexpr std::string_view kProbe = "Software\\Probe";
 
 TEST(WineRegistryFileTest, ReadsValuesAsWinesLoader) {
   const struct {
-    std::string_view key;
-    std::string_view name;
+    std::string_view key, name;
     std::string expected;
   } kCases[] = {
       {kSettings, "Plain", Sz("pass XX")},
@@ -120,7 +110,7 @@ std::optional<std::string> Edited(std::string_view file, std::string_view key,
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
-  const std::string f(kFile);
+  const std::string& f = kFile;
   const std::string s(kSettings);
   const std::string kMin = "WINE REGISTRY Version 2\n";
   const std::string kCrLf = "WINE REGISTRY Version 2\r\n#arch=win32\r\n[A]\r\n\"v\"=\"1\"\r\n";
@@ -128,10 +118,7 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
   const std::string kPlain = "\"Plain\"=\"pass XX\"\n";
   const std::string kNewKey = " 1796600147\n#time=1dd85da8546dcae\n";  // as Wine writes it
   const struct {
-    std::string file;
-    std::string key;
-    std::string name;
-    std::string text;
+    std::string file, key, name, text;
     std::optional<std::string> expected;  // nullopt: refused
   } kCases[] = {
       {f, s, "PLAIN", "pass 1.1", Replaced(f, kPlain, "\"Plain\"=\"pass 1.1\"\n")},

@@ -11,8 +11,7 @@ namespace {
 TEST(WineTextTest, EscapesAsWineWritesAndReadsBack) {
   const struct {
     std::u16string units;
-    std::string_view quoted;
-    std::string_view escaped;
+    std::string_view quoted, escaped;
   } kCases[] = {
       {u"caf\u00e9 \U0001F600 \xd800x\xdc00", "\"", R"(caf\xe9 \xd83d\xde00 \xd800x\xdc00)"},
       // \x reads up to four digits, so it is padded before a hex digit.
