@@ -6,6 +6,7 @@
 #include "fakes.h"
 #include "modes/exit_status.h"
 #include "modes/modes.h"
+#include "registry/registry_path.h"
 
 namespace tandor {
 namespace {
@@ -17,26 +18,19 @@ constexpr std::string_view kNoKeyError = "\n\n\n !!! Error: No Registry key spec
 constexpr std::string_view kKeyQuoteError =
     "\n\n\n !!! Error in specifying Registry key !!! \n\n\n";
 
-struct Expansion {
-  std::string output;
-  int status;
-};
-
-// Expands `control` in C:\dir1\dir2 (or `directory`) with `typed` on standard
-// input, one byte per read so that lines are assembled across reads.
-Expansion Expand(std::string_view control, const std::string& typed = "",
-                 const std::string& directory = "C:\\dir1\\dir2") {
-  Expansion run;
-  FakeInput input = FakeInput::Chunked(typed, 1);
-  FakeConsole console({}, input);
+// The output and status of expanding `control` in C:\dir1\dir2 (or
+// `directory`) with `typed` on standard input, one byte per read so that
+// lines are assembled across reads.
+std::pair<std::string, int> Expand(std::string_view control, const std::string& typed = "",
+                                   const std::string& directory = "C:\\dir1\\dir2") {
+  FakeConsole console({}, FakeInput::Chunked(typed, 1));
   console.directory = directory;
   FakeRegistry registry;
-  registry.Put(0x80000002, "Software\\Abc", "Version", {kRegSz, "1.5\0"s});
-  registry.Put(0x80000002, "Software\\Abc", "Tags", {kRegSz, "^d^i\0"s});
-  run.status = ExpandControlString(control, console, registry);
-  run.output = console.output.text;
+  registry.Put(kLocalMachine, "Software\\Abc", "Version", {kRegSz, "1.5\0"s});
+  registry.Put(kLocalMachine, "Software\\Abc", "Tags", {kRegSz, "^d^i\0"s});
+  int status = ExpandControlString(control, console, registry);
   EXPECT_EQ(registry.open_keys, 0) << control;
-  return run;
+  return {console.output.text, status};
 }
 
 TEST(ExpandTest, TagsExpandAndNothingInsertedIsScannedAgain) {
@@ -68,9 +62,7 @@ TEST(ExpandTest, TagsExpandAndNothingInsertedIsScannedAgain) {
       {"x^R'abc", "", std::string(kKeyQuoteError), kStatusNotDone},
   };
   for (const auto& c : kCases) {
-    Expansion run = Expand(c.control, c.typed);
-    EXPECT_EQ(run.output, c.output) << c.control;
-    EXPECT_EQ(run.status, c.status) << c.control;
+    EXPECT_EQ(Expand(c.control, c.typed), std::pair(c.output, c.status)) << c.control;
   }
 }
 
@@ -78,7 +70,7 @@ TEST(ExpandTest, DriveAndPathComeFromTheCurrentDirectory) {
   const std::pair<std::string, std::string> kCases[] = {
       {"C:\\", "C:|\\"}, {"d:\\a b\\c", "d:|\\a b\\c"}, {"", "|"}, {"X", "X:|"}};
   for (const auto& [directory, expected] : kCases)
-    EXPECT_EQ(Expand("^d|^p", "", directory).output, expected) << directory;
+    EXPECT_EQ(Expand("^d|^p", "", directory).first, expected) << directory;
 }
 
 // A prompt must be on the screen before the tool waits for the answer; the

@@ -72,8 +72,6 @@ class FakeInput : public InputStream {
     return count;
   }
   bool failed() const override { return failed_; }
-  // The reads not handed out yet.
-  size_t unread() const { return reads_.size() - next_; }
 
   int reads_at_end = 0;  // calls made after the last read was handed out
   // When set, each read records in `seen` what `shown` had flushed by then:
