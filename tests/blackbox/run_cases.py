@@ -1,37 +1,40 @@
 #!/usr/bin/env python3
-# Runs the black-box case table (cases.py) against one build of the tool.
-# Each run has a private scratch folder with a copy of a Wine prefix that
-# holds the registry fixtures (wine_prefix.py); after cases that write the
-# registry, Wine's own `reg export` checks it. Prints each failure, then
-# "N passed, N failed"; exits with 1 on a failure, 77 (skipped) without Wine.
-import argparse, fnmatch, os, pty, select, shutil, subprocess, sys, tempfile, time, tty  # noqa
-from subprocess import PIPE
+# Runs the black-box case table (cases.py) against one build of the tool: the
+# POSIX binary, or tandor.exe under Wine. Each run has a private scratch folder
+# with a copy of a Wine prefix that holds the registry fixtures
+# (wine_prefix.py); after cases that write the registry, Wine's own `reg
+# export` checks it. Prints each failure, then "N passed, N failed"; exits
+# with 1 on a failure, 77 (skipped) without Wine.
+import argparse, fnmatch, os, pty, re, select, shutil, subprocess, sys, tempfile, time, tty  # noqa
+from subprocess import DEVNULL, PIPE
 
 import cases as table
-from wine_prefix import WinePrefix, cached_prefix
-from wine_target import WineTarget
+from wine_prefix import WinePrefix, cached_prefix, dos_path
 
 
-class PosixTarget:
-    name = "posix"
+# A function giving the command that runs a case's command line through
+# tandor_launch.exe (tests/wine/launch.cc). `wine prog args` would build the
+# Windows command line from Unix arguments, quoted its own way, so the tool's
+# own splitting could never be tested: the launcher gets the exact bytes in a
+# file instead, in the ANSI code page Wine picks for the C and most Western
+# locales. Arguments are quoted as the Microsoft C runtime splits them, the
+# rules the tool follows too.
+def wine_command(exe, launcher, scratch):
+    program, path = f'"{dos_path(exe)}"', os.path.join(scratch, "cmdline")
 
-    def __init__(self, binary, prefix):
-        self.binary, self.prefix = os.path.abspath(binary), prefix
-
-    def command(self, case):
-        return [self.binary] + case.args
-
-    def env(self, case):
-        return {**os.environ, "WINEPREFIX": self.prefix.path, **case.env}
-
-    newline = b"\n"
-    terminal_text = staticmethod(lambda shown: shown)
+    def command(case):
+        line = case.raw if case.raw is not None else subprocess.list2cmdline(case.args)
+        with open(path, "wb") as f:
+            f.write((program + (" " + line if line else "")).encode("cp1252"))
+        return ["wine", os.path.abspath(launcher), dos_path(path)]
+    return command
 
 
-def run(target, case, cwd):
-    """(stdout, stderr, exit status) of one case."""
+# (stdout, stderr, exit status) of one case, whose command, folder and
+# environment are in `how`.
+def run(case, how):
     if case.terminal:
-        return run_on_terminal(target, case, cwd)
+        return run_on_terminal(case, how)
     stdout = PIPE
     if case.stdout_path == table.CLOSED_PIPE:
         reader, stdout = os.pipe()
@@ -42,8 +45,7 @@ def run(target, case, cwd):
         stdin.write(case.stdin)
         stdin.seek(0)
         try:
-            proc = subprocess.run(target.command(case), cwd=cwd, env=target.env(case),
-                                  stdin=stdin if case.stdin_file else None,
+            proc = subprocess.run(**how, stdin=stdin if case.stdin_file else None,
                                   input=None if case.stdin_file else case.stdin,
                                   stdout=stdout, stderr=PIPE, timeout=60)
         finally:
@@ -52,32 +54,31 @@ def run(target, case, cwd):
     return proc.stdout or b"", proc.stderr, proc.returncode
 
 
-def run_on_terminal(target, case, cwd):
+def run_on_terminal(case, how):
     # A raw terminal: no echo, no newline translation. Each line is typed
     # only once its prompt shows, as a person would wait for it.
     master, slave = pty.openpty()
     tty.setraw(slave)
-    with subprocess.Popen(target.command(case), cwd=cwd, env=target.env(case), stdin=slave,
-                          stdout=slave, stderr=PIPE) as proc:
+    with subprocess.Popen(**how, stdin=slave, stdout=slave, stderr=PIPE) as proc:
         os.close(slave)
         try:
             shown = b""
             for prompt, line in case.terminal:
-                shown = read_terminal(master, shown, prompt, target.terminal_text)
+                shown = read_terminal(master, shown, prompt)
                 os.write(master, line)
-            shown = read_terminal(master, shown, None, target.terminal_text)
+            shown = read_terminal(master, shown, None)
             proc.wait(timeout=60)
         finally:
             proc.kill()
             os.close(master)
-        return target.terminal_text(shown), proc.stderr.read(), proc.returncode
+        return screen(shown), proc.stderr.read(), proc.returncode
 
 
-def read_terminal(master, shown, until, render):
-    """`shown` and what follows on the terminal, until `until` shows on it
-    (None: until no process has it open). Raises TimeoutError if it does not."""
+# `shown` and what follows on the terminal, until `until` shows on it (None:
+# until no process has it open). Raises TimeoutError if it does not.
+def read_terminal(master, shown, until):
     deadline = time.monotonic() + 30
-    while until is None or until not in render(shown):
+    while until is None or until not in screen(shown):
         try:
             ready = select.select([master], [], [], max(0, deadline - time.monotonic()))[0]
             chunk = os.read(master, 65536) if ready else None
@@ -91,41 +92,37 @@ def read_terminal(master, shown, until, render):
     return shown
 
 
-def check(target, case, cwd, scratch_dos):
-    """The problems of one case's run, if any."""
-    want = case.out.replace(b"{scratch}", scratch_dos).replace(b"\n", target.newline)
+# What a terminal shows of its output. Wine's console moves the cursor over
+# blanks (shown as spaces) and sends other control sequences (dropped).
+def screen(shown):
+    shown = re.sub(rb"\x1b\[(\d*)C", lambda move: b" " * int(move[1] or 1), shown)
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)
+
+
+# The problems of one case's run, if any. Of a wrong output they show the
+# part from a little before its first wrong byte.
+def check(case, how, want):
     try:
-        out, err, status = run(target, case, cwd)
+        out, err, status = run(case, how)
     except (OSError, subprocess.SubprocessError) as error:
         return [repr(error)]
-    problems = [f"stdout {out!r:.300}\n      want {want!r:.300}"] * (out != want)
+    start = max(0, len(os.path.commonprefix([out, want])) - 40)
+    problems = [f"stdout from byte {start}: {out[start:]!r:.300}\n"
+                f"      want {want[start:]!r:.300}"] * (out != want)
     problems += [f"status {status}, want {case.status}"] * (status != case.status)
     return problems + [f"stderr {err!r:.300}"] * bool(err)
 
 
-def run_cases(target, cases, prefix, scratch):
-    """The number of checks made and the names of those that failed."""
-    failures, registry = [], dict(prefix.exported)
-    for case in cases:
-        cwd = case.cwd.replace("{prefix}", prefix.path).replace("{scratch}", scratch)
-        os.makedirs(cwd, exist_ok=True)
-        problems = check(target, case, cwd, scratch.replace("/", "\\").encode())
-        for key, values in case.registry_after.items():
-            registry.update({(key.lower(), (value or "").lower()): ("REG_SZ", data)
-                             for value, data in values.items()})
-        if problems:
-            failures.append(case.name)
-            print(f"FAIL {target.name}: {case.name}\n    " + "\n    ".join(problems))
-    if not any(case.args and case.args[0][:2].lower() == "-w" for case in cases):
-        return len(cases), failures
-    # Every write must be what Wine itself reads back, and nothing else may
-    # have changed.
-    actual = prefix.export(table.CHECKED_KEYS)
-    wrong = [e for e in sorted(set(actual) | set(registry)) if actual.get(e) != registry.get(e)]
-    for entry in wrong:
-        print(f"FAIL {target.name}: registry {entry}: {actual.get(entry)!r}, "
-              f"want {registry.get(entry)!r}")
-    return len(cases) + 1, failures + ["registry contents"] * bool(wrong)
+# The problems of the registry after `cases`: every write must be what Wine
+# itself reads back, and nothing else under the checked keys may have changed.
+def registry_problems(prefix, before, cases):
+    want = dict(before)
+    for key, name, data in (case.written for case in cases if case.written):
+        name = f'"{name}"' if name is not None else "@"
+        want[(key.lower(), name.lower())] = '"' + re.sub(r'([\\"])', r"\\\1", data) + '"'
+    got = prefix.export(table.CHECKED_KEYS)
+    return [f"registry {entry}: {got.get(entry)!r}, want {want.get(entry)!r}"
+            for entry in sorted(set(got) | set(want)) if got.get(entry) != want.get(entry)]
 
 
 def selected(case, build, patterns):
@@ -144,7 +141,8 @@ def main():
                         "shell wildcard (* ? [...]); may be given more than once")
     parser.add_argument("--list", action="store_true", help="list the cases that would run")
     args = parser.parse_args()
-    if len(args.programs) != {"posix": 1, "wine": 2}[args.build]:
+    wine = args.build == "wine"
+    if len(args.programs) != 1 + wine:
         parser.error("posix takes BINARY, wine takes TANDOR_EXE LAUNCH_EXE")
     cases = [case for case in table.CASES if selected(case, args.build, args.patterns)]
     if args.list or not cases:
@@ -155,15 +153,38 @@ def main():
         return 77  # CTest's SKIP_RETURN_CODE
     scratch = os.path.realpath(tempfile.mkdtemp(prefix="tandor-bb-"))
     prefix = WinePrefix(os.path.join(scratch, "prefix"))
+    failures = []
     try:
-        prefix.copy_from(cached_prefix(table.FIXTURES, table.CHECKED_KEYS))
-        target = (PosixTarget(*args.programs, prefix) if args.build == "posix"
-                  else WineTarget(*args.programs, prefix, scratch))
-        checks, failures = run_cases(target, cases, prefix, scratch)
+        before = prefix.copy_from(cached_prefix(table.FIXTURES, table.CHECKED_KEYS))
+        command = lambda case: [os.path.abspath(args.programs[0]), *case.args]  # noqa: E731
+        if wine:
+            command = wine_command(*args.programs, scratch)
+            # The server runs from here to the end, which saves about a second
+            # a case. Its first process starts Wine's background services,
+            # which keep the standard handles they inherit open for the
+            # server's life: let them have /dev/null, not a case's pipes.
+            prefix.start_server()
+            subprocess.run(command(table.Case("start", [])), env=prefix.env, stdin=DEVNULL,
+                           stdout=DEVNULL, stderr=DEVNULL, timeout=300)
+        for case in cases:
+            cwd = case.cwd.replace("{prefix}", prefix.path).replace("{scratch}", scratch)
+            os.makedirs(cwd, exist_ok=True)
+            # A case's environment is for the POSIX build; under Wine the tool reads none.
+            how = dict(args=command(case), cwd=cwd, env={**prefix.env, **case.env})
+            want = case.out.replace(b"{scratch}", scratch.replace("/", "\\").encode())
+            problems = check(case, how, want.replace(b"\n", b"\r\n" if wine else b"\n"))
+            if problems:
+                failures.append(case.name)
+                print(f"FAIL {args.build}: {case.name}\n    " + "\n    ".join(problems))
+        if any((case.args or [""])[0] == "-w" for case in cases):
+            cases.append("registry contents")  # counted as one more check
+            problems = registry_problems(prefix, before, cases[:-1])
+            failures += ["registry contents"] * bool(problems)
+            print("".join(f"FAIL {args.build}: {problem}\n" for problem in problems), end="")
     finally:
         prefix.stop_server()
         shutil.rmtree(scratch, ignore_errors=True)
-    print(f"{checks - len(failures)} passed, {len(failures)} failed")
+    print(f"{len(cases) - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
 
