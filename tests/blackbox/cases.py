@@ -2,7 +2,8 @@
 # statuses, the Windows command line and streams, the registry through Wine);
 # the rules themselves are unit-tested. Every case runs against the POSIX
 # binary and tandor.exe under Wine unless `only` names one build. Expected
-# bytes have '\n' line ends; for the Windows build each '\n' is CR LF.
+# bytes have '\n' line ends; for the Windows build, and on a terminal, each
+# '\n' is CR LF.
 #
 # `cwd` may start with "{scratch}", the run's private scratch folder (the
 # default is {scratch}/dir1/dir2), or "{prefix}", its Wine prefix. In expected
@@ -37,14 +38,6 @@ class Case:
 
 # The usage screen, byte for byte, shared with the unit tests.
 USAGE = (pathlib.Path(__file__).resolve().parent.parent / "usage_screen.out").read_bytes()
-PROMPT_ERROR = b"\n\n\n !!! Error in prompt string!!! \n\n\n"
-NO_KEY_ERROR = b"\n\n\n !!! Error: No Registry key specified !!! \n\n\n"
-REWRITE_OK = b"\n\nSuccessfully modified registry key.\n\n"
-REWRITE_NOT_FOUND = b"\n\nSearch string not found.  No registry writes performed.\n\n"
-
-
-def not_found(path):
-    return b"\nERROR: Registry key not found: " + path.encode() + b"\n\n"
 
 
 HKLM = "HKEY_LOCAL_MACHINE\\Software\\Abc"
@@ -99,9 +92,17 @@ def filt(search, replace, stdin, out, status=0, name=None, **kw):
 BIG_INPUT = b"".join(b"%d pass XX %s\n" % (i, b"pass X" * (i % 23)) for i in range(60000))
 
 
+def big(name, status=0, **kw):
+    out = b"" if status else BIG_INPUT.replace(b"pass XX", b"pass 1.1")
+    return filt("pass XX", "pass 1.1", BIG_INPUT, out, status, name="megabytes " + name, **kw)
+
+
 # A rewrite that leaves `written` (key, value name, data), or fails with
-# `out` and `status`.
-def rewrite(path, search, replace, written=None, out=REWRITE_OK, status=0, **kw):
+# `status`: 1 for a search string not found, 3 for a value not found.
+def rewrite(path, search, replace, written=None, status=0, **kw):
+    out = {0: b"\n\nSuccessfully modified registry key.\n\n",
+           1: b"\n\nSearch string not found.  No registry writes performed.\n\n",
+           3: b"\nERROR: Registry key not found: " + path.encode() + b"\n\n"}[status]
     return Case(name=f"rewrite {path} {search!r}->{replace!r}", args=["-w", path, search, replace],
                 out=out, status=status, written=written, **kw)
 
@@ -125,13 +126,11 @@ CASES = [
            env={"WINEPREFIX": "/nonexistent/prefix"}, only="posix"),
     expand("1=^i 2=^i'?'", b"> ?1=one 2=two", stdin=b"one\ntwo\nthree\n"),
     expand("first=^i second=^i", b"> > ", status=1, stdin=b"only\n"),
-    expand("ok ^i then ^i'bad", b"> " + PROMPT_ERROR, status=1, stdin=b"x\n"),
-    # Each prompt is on the terminal before the tool waits; Wine's console echoes the line.
-    expand("^i'Name: '^i'Town: '", b"Name: Town: AnnParis", only="posix",
-           terminal=((b"Name: ", b"Ann\n"), (b"Town: ", b"Paris\n"))),
-    expand("^i'Name: '^i'Town: '", b"Name: Ann\nTown: Paris\nAnnParis", only="wine",
+    expand("ok ^i then ^i'bad", b"> \n\n\n !!! Error in prompt string!!! \n\n\n", 1, stdin=b"x\n"),
+    # Each prompt is on the terminal before the tool waits; the terminal echoes each line.
+    expand("^i'Name: '^i'Town: '", b"Name: Ann\nTown: Paris\nAnnParis",
            terminal=((b"Name: ", b"Ann\r"), (b"Town: ", b"Paris\r"))),
-    expand("^rabc", NO_KEY_ERROR, status=1),
+    expand("^rabc", b"\n\n\n !!! Error: No Registry key specified !!! \n\n\n", status=1),
     expand("x" * 20000, b"x" * 20000),
     expand("^i", b"> " + b"y" * 50000, stdin=b"y" * 50000 + b"\n"),
     expand("^i'" + "p" * 400 + "'", b"p" * 400 + b"z", stdin=b"z\n"),
@@ -159,18 +158,14 @@ CASES = [
            "\\{Tandor}\\V']", b"[t.ttf][app][app]"),
 
     # Filter: what only a whole stream shows.
-    filt("pass XX", "pass 1.1", b"pass XX\n", b"pass 1.1\n"),
     filt("q", "r", b"line one\nline two", b"line one\nline two\n", status=1),
     filt("q", "r", b"", b"", status=1),
     filt("ab", "Z", b"a" * 70000 + b"b", b"a" * 69999 + b"Z\n", name="occurrence after a long run"),
-    filt("pass XX", "pass 1.1", BIG_INPUT, BIG_INPUT.replace(b"pass XX", b"pass 1.1"),
-         stdin_file=True, name="megabytes from a file, in order"),
-    filt("pass XX", "pass 1.1", BIG_INPUT, BIG_INPUT.replace(b"pass XX", b"pass 1.1"),
-         name="megabytes from a pipe, in order"),
-    filt("pass XX", "pass 1.1", BIG_INPUT, b"", status=1, stdin_file=True, stdout_path="/dev/full",
-         only="posix", name="megabytes to a full disk fail"),
-    filt("pass XX", "pass 1.1", BIG_INPUT, b"", status=1, stdin_file=True, stdout_path=CLOSED_PIPE,
-         only="posix", name="megabytes to a closed pipe fail, no signal"),
+    big("from a file, in order", stdin_file=True),
+    big("from a pipe, in order"),
+    big("to a full disk fail", 1, stdin_file=True, stdout_path="/dev/full", only="posix"),
+    big("to a closed pipe fail, no signal", 1, stdin_file=True, stdout_path=CLOSED_PIPE,
+        only="posix"),
     filt("b", "c", b"a\x00b\r\nb\x1ab\n", b"a\x00c\r\nc\x1ac\n", only="posix",
          name="NUL, CR LF and 0x1A pass unchanged"),
 
@@ -192,14 +187,13 @@ CASES = [
     # surrogate pair, a tab, octal before a digit (UTF-8: the POSIX build's).
     rewrite(f"{RW}\\Spaces", "X", "\u00e9a\U0001F600\t\x017",
             (RW, "Spaces", "a \u00e9a\U0001F600\t\x017 b \u00e9a\U0001F600\t\x017 c"), only="posix"),
-    rewrite(f"{RW}\\Untouched", "pass XX", "y", out=REWRITE_NOT_FOUND, status=1),
-    rewrite(f"{RW}\\Expand", "pass XX", "y", out=not_found(f"{RW}\\Expand"), status=3),
-    rewrite(f"{RW}\\Number", "7", "8", out=not_found(f"{RW}\\Number"), status=3),
-    rewrite("HKEY_LOCAL_MACHINE\\Software\\NoSuchKey\\V", "a", "b",
-            out=not_found("HKEY_LOCAL_MACHINE\\Software\\NoSuchKey\\V"), status=3),
+    rewrite(f"{RW}\\Untouched", "pass XX", "y", status=1),
+    rewrite(f"{RW}\\Expand", "pass XX", "y", status=3),
+    rewrite(f"{RW}\\Number", "7", "8", status=3),
+    rewrite("HKEY_LOCAL_MACHINE\\Software\\NoSuchKey\\V", "a", "b", status=3),
     # The write sets no bound of its own; the value it leaves is too long to read.
     rewrite(f"{RW}\\Grow", "G", "GG", (RW, "Grow", "G" * 2000)),
-    rewrite(f"{RW}\\Grow", "G", "H", out=not_found(f"{RW}\\Grow"), status=3),
+    rewrite(f"{RW}\\Grow", "G", "H", status=3),
 
     # Text-stream rules of the Windows build.
     expand("^i^n", b"> x\r\n", stdin=b"x\r"),

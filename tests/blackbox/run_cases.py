@@ -5,8 +5,8 @@
 # (wine_prefix.py); after cases that write the registry, Wine's own `reg
 # export` checks it. Prints each failure, then "N passed, N failed"; exits
 # with 1 on a failure, 77 (skipped) without Wine.
-import argparse, fnmatch, os, pty, re, select, shutil, subprocess, sys, tempfile, time, tty  # noqa
-from subprocess import DEVNULL, PIPE
+import argparse, fnmatch, os, pty, re, select, shutil, subprocess, sys, tempfile, tty  # noqa
+from subprocess import PIPE
 
 import cases as table
 from wine_prefix import WinePrefix, cached_prefix, dos_path
@@ -32,9 +32,9 @@ def wine_command(exe, launcher, scratch):
 
 # (stdout, stderr, exit status) of one case, whose command, folder and
 # environment are in `how`.
-def run(case, how):
+def run(case, how, wine):
     if case.terminal:
-        return run_on_terminal(case, how)
+        return run_on_terminal(case, how, wine)
     stdout = PIPE
     if case.stdout_path == table.CLOSED_PIPE:
         reader, stdout = os.pipe()
@@ -54,11 +54,14 @@ def run(case, how):
     return proc.stdout or b"", proc.stderr, proc.returncode
 
 
-def run_on_terminal(case, how):
-    # A raw terminal: no echo, no newline translation. Each line is typed
-    # only once its prompt shows, as a person would wait for it.
+def run_on_terminal(case, how, wine):
+    # The POSIX build gets the terminal as a shell leaves it, echoing typed
+    # lines and showing each '\n' as CR LF. Wine's console does that itself,
+    # over a raw terminal. Each line is typed only once its prompt shows, as
+    # a person would wait for it.
     master, slave = pty.openpty()
-    tty.setraw(slave)
+    if wine:
+        tty.setraw(slave)
     with subprocess.Popen(**how, stdin=slave, stdout=slave, stderr=PIPE) as proc:
         os.close(slave)
         try:
@@ -75,13 +78,12 @@ def run_on_terminal(case, how):
 
 
 # `shown` and what follows on the terminal, until `until` shows on it (None:
-# until no process has it open). Raises TimeoutError if it does not.
+# until no process has it open). Raises TimeoutError if it shows nothing new
+# for 30 seconds first.
 def read_terminal(master, shown, until):
-    deadline = time.monotonic() + 30
     while until is None or until not in screen(shown):
         try:
-            ready = select.select([master], [], [], max(0, deadline - time.monotonic()))[0]
-            chunk = os.read(master, 65536) if ready else None
+            chunk = os.read(master, 65536) if select.select([master], [], [], 30)[0] else None
         except OSError:  # EIO: no process has the terminal open any more
             chunk = b""
         if chunk == b"" and until is None:
@@ -101,9 +103,9 @@ def screen(shown):
 
 # The problems of one case's run, if any. Of a wrong output they show the
 # part from a little before its first wrong byte.
-def check(case, how, want):
+def check(case, how, wine, want):
     try:
-        out, err, status = run(case, how)
+        out, err, status = run(case, how, wine)
     except (OSError, subprocess.SubprocessError) as error:
         return [repr(error)]
     start = max(0, len(os.path.commonprefix([out, want])) - 40)
@@ -159,32 +161,28 @@ def main():
         command = lambda case: [os.path.abspath(args.programs[0]), *case.args]  # noqa: E731
         if wine:
             command = wine_command(*args.programs, scratch)
-            # The server runs from here to the end, which saves about a second
-            # a case. Its first process starts Wine's background services,
-            # which keep the standard handles they inherit open for the
-            # server's life: let them have /dev/null, not a case's pipes.
-            prefix.start_server()
-            subprocess.run(command(table.Case("start", [])), env=prefix.env, stdin=DEVNULL,
-                           stdout=DEVNULL, stderr=DEVNULL, timeout=300)
+            prefix.start_server()  # for the whole run, which saves about a second a case
         for case in cases:
             cwd = case.cwd.replace("{prefix}", prefix.path).replace("{scratch}", scratch)
             os.makedirs(cwd, exist_ok=True)
             # A case's environment is for the POSIX build; under Wine the tool reads none.
             how = dict(args=command(case), cwd=cwd, env={**prefix.env, **case.env})
             want = case.out.replace(b"{scratch}", scratch.replace("/", "\\").encode())
-            problems = check(case, how, want.replace(b"\n", b"\r\n" if wine else b"\n"))
+            newline = b"\r\n" if wine or case.terminal else b"\n"
+            problems = check(case, how, wine, want.replace(b"\n", newline))
             if problems:
                 failures.append(case.name)
                 print(f"FAIL {args.build}: {case.name}\n    " + "\n    ".join(problems))
+        checks = len(cases)
         if any((case.args or [""])[0] == "-w" for case in cases):
-            cases.append("registry contents")  # counted as one more check
-            problems = registry_problems(prefix, before, cases[:-1])
-            failures += ["registry contents"] * bool(problems)
-            print("".join(f"FAIL {args.build}: {problem}\n" for problem in problems), end="")
+            checks += 1  # the registry contents
+            for problem in registry_problems(prefix, before, cases):
+                failures.append(problem)
+                print(f"FAIL {args.build}: {problem}")
     finally:
         prefix.stop_server()
         shutil.rmtree(scratch, ignore_errors=True)
-    print(f"{len(cases) - len(failures)} passed, {len(failures)} failed")
+    print(f"{checks - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
 

@@ -48,6 +48,10 @@ class WinePrefix:
         # A server that is still on its way out would refuse the new one.
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
         subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=60)
+        # The server's first process starts Wine's background services, which
+        # keep the standard handles they inherit open for the server's life:
+        # let them have a file, not a case's pipes.
+        self.wine("cmd", "/c", "exit")
 
     def stop_server(self):
         for flag in ("-k", "-w"):

@@ -17,15 +17,6 @@ namespace {
 constexpr int kStatusBadArgument = 120;
 constexpr int kStatusNotStarted = 121;
 
-// The child gets our standard handles; they must be inheritable for that,
-// which the handles Wine makes from Unix descriptors need not be.
-HANDLE InheritableStdHandle(DWORD which) {
-  HANDLE handle = GetStdHandle(which);
-  if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
-    SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-  return handle;
-}
-
 }  // namespace
 
 // The one argument is a plain DOS path, which every splitting rule leaves
@@ -42,9 +33,14 @@ int main(int argc, char** argv) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = InheritableStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = InheritableStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = InheritableStdHandle(STD_ERROR_HANDLE);
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  // The child gets our standard handles; they must be inheritable for that,
+  // which the handles Wine makes from Unix descriptors need not be. Setting
+  // a missing one fails, harmlessly.
+  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+    SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   PROCESS_INFORMATION process = {};
   // CreateProcessA may write into the command line, so it gets a copy it owns.
   if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
