@@ -47,8 +47,6 @@ CU = "HKEY_CURRENT_USER"
 DEFAULT = "HKEY_USERS\\.Default\\Software\\Tandor"
 TND = "HKEY_CLASSES_ROOT\\.tnd"
 FONTS = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
-LONG_1022 = "L" * 1022   # stored in 1,023 bytes with its zero: readable
-LONG_1023 = "M" * 1023   # 1,024 bytes: refused
 
 # Registry fixtures, made with Wine's own `reg add` before any case runs:
 # {key: {value name (None: the default value): data, or (type, data)}}.
@@ -57,14 +55,15 @@ FIXTURES = {
            "Quoted": r'say "hi" \ back\\slash', "Percent": "100%s %d %PATH%", "Tags": "^d^p^n",
            "Expand": ("REG_EXPAND_SZ", "%SystemRoot%\\x"), "Number": ("REG_DWORD", "42"),
            "Multi": ("REG_MULTI_SZ", "a\\0b"), "Binary": ("REG_BINARY", "616263"), "Empty": "",
-           "Long1022": LONG_1022, "Long1023": LONG_1023, "@": "named at"},
+           # Stored in 1,023 bytes with its zero: readable; in 1,024: refused.
+           "Long1022": "L" * 1022, "Long1023": "M" * 1023, "@": "named at"},
     HKLM + "\\Directory": {None: r"C:\Abc\Dir"},
     HKLM + "\\Br[ck]ets": {"v": "brackets"},
     f"{CU}\\Software\\Tandor": {"User": "ann"},
     CU: {"RootValue": "at the root"},
     TND: {None: "tndfile"},
     DEFAULT: {"Default": "from default"},
-    RW: {"Settings": "pass XX", "Spaces": "a X b X c", "AtEnd": "abc", "Untouched": "no match here",
+    RW: {"Settings": "pass XX", "Spaces": "a X b X c", "Untouched": "no match here",
          "Grow": "G" * 1000, "Special": 'x "q" \\ y', "Expand": ("REG_EXPAND_SZ", "pass XX"),
          "Number": ("REG_DWORD", "7"), "Empty": "", None: "default XX"},
     f"{CU}\\Software\\Tandor\\Rw": {"Percent": "50% XX"},
@@ -92,9 +91,10 @@ def filt(search, replace, stdin, out, status=0, name=None, **kw):
 BIG_INPUT = b"".join(b"%d pass XX %s\n" % (i, b"pass X" * (i % 23)) for i in range(60000))
 
 
-def big(name, status=0, **kw):
+def big(name, status=0, stdin_file=True, **kw):
     out = b"" if status else BIG_INPUT.replace(b"pass XX", b"pass 1.1")
-    return filt("pass XX", "pass 1.1", BIG_INPUT, out, status, name="megabytes " + name, **kw)
+    return filt("pass XX", "pass 1.1", BIG_INPUT, out, status, name="megabytes " + name,
+                stdin_file=stdin_file, **kw)
 
 
 # A rewrite that leaves `written` (key, value name, data), or fails with
@@ -106,6 +106,8 @@ def rewrite(path, search, replace, written=None, status=0, **kw):
     return Case(name=f"rewrite {path} {search!r}->{replace!r}", args=["-w", path, search, replace],
                 out=out, status=status, written=written, **kw)
 
+
+TRICKY = "\u00e9a\U0001F600\t\x017"  # what Wine's loader must take escaped: its case is below
 
 CASES = [
     # Dispatch and usage.
@@ -131,9 +133,9 @@ CASES = [
     expand("^i'Name: '^i'Town: '", b"Name: Ann\nTown: Paris\nAnnParis",
            terminal=((b"Name: ", b"Ann\r"), (b"Town: ", b"Paris\r"))),
     expand("^rabc", b"\n\n\n !!! Error: No Registry key specified !!! \n\n\n", status=1),
-    expand("x" * 20000, b"x" * 20000),
-    expand("^i", b"> " + b"y" * 50000, stdin=b"y" * 50000 + b"\n"),
-    expand("^i'" + "p" * 400 + "'", b"p" * 400 + b"z", stdin=b"z\n"),
+    # No length limit: of the control string, a prompt, a typed line.
+    expand("x" * 20000 + "^i'" + "p" * 400 + "'", b"p" * 400 + b"x" * 20000 + b"y" * 50000,
+           stdin=b"y" * 50000 + b"\n"),
 
     # Registry reads through each build's registry.
     expand(f"v=^r'{HKLM}\\Version'^r'{HKLM}\\Settings'", b"v=1.5pass XX"),
@@ -142,14 +144,13 @@ CASES = [
            b'[say "hi" \\ back\\\\slash][100%s %d %PATH%][^d^p^n]'),
     expand(f"[^r'{HKLM}\\Expand'][^r'{HKLM}\\Number'][^r'{HKLM}\\Multi'][^r'{HKLM}\\Binary']"
            f"[^r'{HKLM}\\Empty'][^r'{HKLM}\\Long1023'][^r'{HKLM}\\Missing']", b"[][][][][][][]"),
-    expand(f"[^r'{HKLM}\\Long1022']", b"[" + LONG_1022.encode() + b"]"),
+    expand(f"[^r'{HKLM}\\Long1022']", b"[" + b"L" * 1022 + b"]"),
     expand(f"[^r'{HKLM}\\@'][^r'{HKLM}\\Br[ck]ets\\v']", b"[named at][brackets]"),
     expand("[^r'HKEY_LOCAL_MACHINE\\SOFTWARE\\ABC\\VERSION'][^r'hkey_local_machine\\Software"
            "\\Abc\\Version'][^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\\\Version']", b"[1.5][][1.5]"),
-    expand("[^r'HKEY_CURRENT_USER\\Software\\Tandor\\User'][^r'HKEY_CURRENT_USER\\RootValue']"
-           "[^r'HKEY_CURRENT_USER\\\\RootValue']", b"[ann][at the root][at the root]"),
-    expand("[^r'HKEY_CLASSES_ROOT\\.tnd\\'][^r'HKEY_USERS\\.Default\\Software\\Tandor\\Default']",
-           b"[tndfile][from default]"),
+    expand(f"[^r'{CU}\\Software\\Tandor\\User'][^r'{CU}\\RootValue'][^r'{CU}\\\\RootValue']"
+           f"[^r'{TND}\\'][^r'{DEFAULT}\\Default']",
+           b"[ann][at the root][at the root][tndfile][from default]"),
     expand("[^r'HKEY_LOCAL_MACHINE" + "\\x" * 600 + "']", b"[]"),
     # Through Wine's link keys, one and two of them (Wow6432Node\Classes, then
     # Classes\Wow6432Node\AppId).
@@ -161,11 +162,10 @@ CASES = [
     filt("q", "r", b"line one\nline two", b"line one\nline two\n", status=1),
     filt("q", "r", b"", b"", status=1),
     filt("ab", "Z", b"a" * 70000 + b"b", b"a" * 69999 + b"Z\n", name="occurrence after a long run"),
-    big("from a file, in order", stdin_file=True),
-    big("from a pipe, in order"),
-    big("to a full disk fail", 1, stdin_file=True, stdout_path="/dev/full", only="posix"),
-    big("to a closed pipe fail, no signal", 1, stdin_file=True, stdout_path=CLOSED_PIPE,
-        only="posix"),
+    big("from a file, in order"),
+    big("from a pipe, in order", stdin_file=False),
+    big("to a full disk fail", 1, stdout_path="/dev/full", only="posix"),
+    big("to a closed pipe fail, no signal", 1, stdout_path=CLOSED_PIPE, only="posix"),
     filt("b", "c", b"a\x00b\r\nb\x1ab\n", b"a\x00c\r\nc\x1ac\n", only="posix",
          name="NUL, CR LF and 0x1A pass unchanged"),
 
@@ -185,8 +185,7 @@ CASES = [
     rewrite("HKEY_CLASSES_ROOT\\\\.tnd\\", "tnd", "x", (TND, None, "xfile")),
     # Escapes Wine's loader must take: \x padded before a hex digit, a
     # surrogate pair, a tab, octal before a digit (UTF-8: the POSIX build's).
-    rewrite(f"{RW}\\Spaces", "X", "\u00e9a\U0001F600\t\x017",
-            (RW, "Spaces", "a \u00e9a\U0001F600\t\x017 b \u00e9a\U0001F600\t\x017 c"), only="posix"),
+    rewrite(f"{RW}\\Spaces", "X", TRICKY, (RW, "Spaces", f"a {TRICKY} b {TRICKY} c"), only="posix"),
     rewrite(f"{RW}\\Untouched", "pass XX", "y", status=1),
     rewrite(f"{RW}\\Expand", "pass XX", "y", status=3),
     rewrite(f"{RW}\\Number", "7", "8", status=3),
@@ -202,10 +201,8 @@ CASES = [
     filt("b", "c", b"b\n\x1ab\n", b"c\n", only="wine", name="0x1A ends piped input"),
 
     # Command lines as the Windows build splits them (the rules: command_line_test.cc).
-    Case("quoted spaces make one argument", raw='"a b" c', out=USAGE, status=1),
     Case("doubled quote inside quotes ends quoting", raw='"a""b c"', out=USAGE, status=1),
     Case("2N+1 backslashes before a quote", raw='a\\\\\\"b', out=b'a\\"b'),
     Case("no wildcard expansion", raw="*.*", out=b"*.*"),
-    Case("prompt tag survives the command line", raw="\"^i'Enter  name:'\"", stdin=b"Ann\n",
-         out=b"Enter  name:Ann"),
+    Case("quoted prompt with spaces", raw="\"^i'Say  hi:'\"", stdin=b"Ann\n", out=b"Say  hi:Ann"),
 ]

@@ -3,7 +3,7 @@
 # keyed by the fixtures and Wine's version; read back only through Wine's own
 # `reg export`.
 
-import contextlib, fcntl, hashlib, os, pickle, re, shutil, subprocess, tempfile  # noqa: E401
+import contextlib, fcntl, hashlib, os, pathlib, pickle, re, shutil, subprocess, tempfile  # noqa
 from subprocess import DEVNULL
 
 BEFORE = "tandor-before.pickle"  # the export of the checked keys, beside the registry files
@@ -31,8 +31,7 @@ class WinePrefix:
                     return os.link(source, target)
             shutil.copy2(source, target)
         shutil.copytree(entry, self.path, symlinks=True, copy_function=link_or_copy)
-        with open(os.path.join(entry, BEFORE), "rb") as f:
-            return pickle.load(f)
+        return pickle.loads(pathlib.Path(entry, BEFORE).read_bytes())
 
     def wine(self, *args):
         # Output goes to a file, not a pipe: Wine's helper processes
@@ -89,16 +88,13 @@ def cached_prefix(fixtures, keys):
             return entry
         prefix = WinePrefix(entry + ".new")
         shutil.rmtree(prefix.path, ignore_errors=True)  # left by a run that was killed
-        subprocess.run(["wineboot", "-i"], env=prefix.env, stdin=DEVNULL, stdout=DEVNULL,
-                       stderr=DEVNULL, check=True, timeout=300)
-        prefix.start_server()
+        prefix.wine("wineboot", "-i")
         for key, values in fixtures.items():
             for name, data in values.items():
                 kind, data = data if isinstance(data, tuple) else ("REG_SZ", data)
                 name = ["/v", name] if name is not None else ["/ve"]
                 prefix.wine("reg", "add", key, *name, "/t", kind, "/d", data, "/f")
-        with open(os.path.join(prefix.path, BEFORE), "wb") as f:
-            pickle.dump(prefix.export(keys), f)
+        pathlib.Path(prefix.path, BEFORE).write_bytes(pickle.dumps(prefix.export(keys)))
         prefix.stop_server()  # the files on disk are what the POSIX build reads
         os.rename(prefix.path, entry)  # a whole prefix, or none
     return entry

@@ -12,18 +12,12 @@
 #include <iterator>
 #include <string>
 
-namespace {
-
-constexpr int kStatusBadArgument = 120;
-constexpr int kStatusNotStarted = 121;
-
-}  // namespace
+enum : int { kStatusBadArgument = 120, kStatusNotStarted = 121 };
 
 // The one argument is a plain DOS path, which every splitting rule leaves
 // alone, so the C runtime's argv serves here.
 int main(int argc, char** argv) {
-  std::ifstream file;
-  if (argc == 2) file.open(argv[1], std::ios::binary);
+  std::ifstream file(argc == 2 ? argv[1] : "", std::ios::binary);
   std::string command_line{std::istreambuf_iterator<char>(file), {}};
   if (!file.is_open() || file.bad() || command_line.find('\0') != std::string::npos) {
     std::fputs("usage: tandor_launch FILE-HOLDING-THE-COMMAND-LINE\n", stderr);
