@@ -1,37 +1,40 @@
 #!/usr/bin/env python3
-# Runs the black-box case table (cases.py) against one build of the tool.
-# Each run has a private scratch folder with a copy of a Wine prefix that
-# holds the registry fixtures (wine_prefix.py); after cases that write the
-# registry, Wine's own `reg export` checks it. Prints each failure, then
-# "N passed, N failed"; exits with 1 on a failure, 77 (skipped) without Wine.
-import argparse, fnmatch, os, pty, select, shutil, subprocess, sys, tempfile, time, tty  # noqa
+# Runs the black-box case table (cases.py) against one build of the tool: the
+# POSIX binary, or tandor.exe under Wine. Each run has a private scratch folder
+# with a copy of a Wine prefix that holds the registry fixtures
+# (wine_prefix.py); at the end Wine's own `reg export` checks the registry.
+# Prints each failure, then "N passed, N failed"; exits with 1 on a failure,
+# 77 (skipped) without Wine.
+import argparse, contextlib, fnmatch, os, pty, re, select, shutil, subprocess, sys  # noqa: E401
+import tempfile, tty  # noqa: E401
 from subprocess import PIPE
 
 import cases as table
-from wine_prefix import WinePrefix, cached_prefix
-from wine_target import WineTarget
+from wine_prefix import WinePrefix, cached_prefix, dos_path
 
 
-class PosixTarget:
-    name = "posix"
+# The command that runs `case` with `programs`: [BINARY], or [TANDOR_EXE,
+# LAUNCH_EXE]. `wine prog args` would build the Windows command line from
+# Unix arguments, quoted its own way, so the tool's own splitting could never
+# be tested: tandor_launch.exe (tests/wine/launch.cc) runs the exact bytes of
+# a file instead, in the ANSI code page Wine picks for the C and most Western
+# locales. Arguments are quoted as the Microsoft C runtime splits them, the
+# rules the tool follows too.
+def command(case, programs, scratch):
+    if len(programs) == 1:
+        return [os.path.abspath(programs[0]), *case.args]
+    line = case.raw if case.raw is not None else subprocess.list2cmdline(case.args)
+    path = os.path.join(scratch, "cmdline")
+    with open(path, "wb") as f:
+        f.write((f'"{dos_path(programs[0])}"' + (" " + line if line else "")).encode("cp1252"))
+    return ["wine", os.path.abspath(programs[1]), dos_path(path)]
 
-    def __init__(self, binary, prefix):
-        self.binary, self.prefix = os.path.abspath(binary), prefix
 
-    def command(self, case):
-        return [self.binary] + case.args
-
-    def env(self, case):
-        return {**os.environ, "WINEPREFIX": self.prefix.path, **case.env}
-
-    newline = b"\n"
-    terminal_text = staticmethod(lambda shown: shown)
-
-
-def run(target, case, cwd):
-    """(stdout, stderr, exit status) of one case."""
+# (stdout, stderr, exit status) of one case, whose command, folder and
+# environment are in `how`.
+def run(case, how, wine):
     if case.terminal:
-        return run_on_terminal(target, case, cwd)
+        return run_on_terminal(case, how, wine)
     stdout = PIPE
     if case.stdout_path == table.CLOSED_PIPE:
         reader, stdout = os.pipe()
@@ -42,109 +45,96 @@ def run(target, case, cwd):
         stdin.write(case.stdin)
         stdin.seek(0)
         try:
-            proc = subprocess.run(target.command(case), cwd=cwd, env=target.env(case),
-                                  stdin=stdin if case.stdin_file else None,
-                                  input=None if case.stdin_file else case.stdin,
-                                  stdout=stdout, stderr=PIPE, timeout=60)
+            feed = dict(stdin=stdin) if case.stdin_file else dict(input=case.stdin)
+            proc = subprocess.run(**how, **feed, stdout=stdout, stderr=PIPE, timeout=60)
         finally:
             if stdout != PIPE:
                 os.close(stdout)
     return proc.stdout or b"", proc.stderr, proc.returncode
 
 
-def run_on_terminal(target, case, cwd):
-    # A raw terminal: no echo, no newline translation. Each line is typed
-    # only once its prompt shows, as a person would wait for it.
+# The POSIX build gets the terminal as a shell leaves it, echoing typed lines
+# and showing each '\n' as CR LF; Wine's console does that itself, over a raw
+# terminal. Each line is typed only once its prompt shows, as a person would
+# wait for it; a prompt that does not show leaves the rest untyped.
+def run_on_terminal(case, how, wine):
     master, slave = pty.openpty()
-    tty.setraw(slave)
-    with subprocess.Popen(target.command(case), cwd=cwd, env=target.env(case), stdin=slave,
-                          stdout=slave, stderr=PIPE) as proc:
+    if wine:
+        tty.setraw(slave)
+    with subprocess.Popen(**how, stdin=slave, stdout=slave, stderr=PIPE) as proc:
         os.close(slave)
+        shown, dialogue = b"", list(case.terminal)
         try:
-            shown = b""
-            for prompt, line in case.terminal:
-                shown = read_terminal(master, shown, prompt, target.terminal_text)
-                os.write(master, line)
-            shown = read_terminal(master, shown, None, target.terminal_text)
+            while True:
+                while dialogue and dialogue[0][0] in screen(shown):
+                    os.write(master, dialogue.pop(0)[1])
+                if not select.select([master], [], [], 30)[0]:
+                    raise TimeoutError(f"the terminal shows {shown!r}, then nothing for 30 s")
+                chunk = b""
+                with contextlib.suppress(OSError):  # EIO: no process has it open any more
+                    chunk = os.read(master, 65536)
+                if not chunk:
+                    break
+                shown += chunk
             proc.wait(timeout=60)
         finally:
             proc.kill()
             os.close(master)
-        return target.terminal_text(shown), proc.stderr.read(), proc.returncode
+        return screen(shown), proc.stderr.read(), proc.returncode
 
 
-def read_terminal(master, shown, until, render):
-    """`shown` and what follows on the terminal, until `until` shows on it
-    (None: until no process has it open). Raises TimeoutError if it does not."""
-    deadline = time.monotonic() + 30
-    while until is None or until not in render(shown):
-        try:
-            ready = select.select([master], [], [], max(0, deadline - time.monotonic()))[0]
-            chunk = os.read(master, 65536) if ready else None
-        except OSError:  # EIO: no process has the terminal open any more
-            chunk = b""
-        if chunk == b"" and until is None:
-            return shown
-        if not chunk:
-            raise TimeoutError(f"waited for {until!r} on the terminal; it shows {shown!r}")
-        shown += chunk
-    return shown
+# What a terminal shows of its output. Wine's console moves the cursor over
+# blanks (shown as spaces) and sends other control sequences (dropped).
+def screen(shown):
+    shown = re.sub(rb"\x1b\[(\d*)C", lambda move: b" " * int(move[1] or 1), shown)
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)
 
 
-def check(target, case, cwd, scratch_dos):
-    """The problems of one case's run, if any."""
-    want = case.out.replace(b"{scratch}", scratch_dos).replace(b"\n", target.newline)
+# The problems of one case's run, if any. Of a wrong output they show the
+# part from a little before its first wrong byte.
+def check(case, how, wine, scratch):
+    want = case.out.replace(b"{scratch}", scratch.replace("/", "\\").encode())
+    want = want.replace(b"\n", b"\r\n" if wine or case.terminal else b"\n")
     try:
-        out, err, status = run(target, case, cwd)
+        out, err, status = run(case, how, wine)
     except (OSError, subprocess.SubprocessError) as error:
         return [repr(error)]
-    problems = [f"stdout {out!r:.300}\n      want {want!r:.300}"] * (out != want)
+    start = max(0, len(os.path.commonprefix([out, want])) - 40)
+    problems = [f"stdout from byte {start}: {out[start:]!r:.300}\n"
+                f"      want {want[start:]!r:.300}"] * (out != want)
     problems += [f"status {status}, want {case.status}"] * (status != case.status)
     return problems + [f"stderr {err!r:.300}"] * bool(err)
 
 
-def run_cases(target, cases, prefix, scratch):
-    """The number of checks made and the names of those that failed."""
-    failures, registry = [], dict(prefix.exported)
-    for case in cases:
-        cwd = case.cwd.replace("{prefix}", prefix.path).replace("{scratch}", scratch)
-        os.makedirs(cwd, exist_ok=True)
-        problems = check(target, case, cwd, scratch.replace("/", "\\").encode())
-        for key, values in case.registry_after.items():
-            registry.update({(key.lower(), (value or "").lower()): ("REG_SZ", data)
-                             for value, data in values.items()})
-        if problems:
-            failures.append(case.name)
-            print(f"FAIL {target.name}: {case.name}\n    " + "\n    ".join(problems))
-    if not any(case.args and case.args[0][:2].lower() == "-w" for case in cases):
-        return len(cases), failures
-    # Every write must be what Wine itself reads back, and nothing else may
-    # have changed.
-    actual = prefix.export(table.CHECKED_KEYS)
-    wrong = [e for e in sorted(set(actual) | set(registry)) if actual.get(e) != registry.get(e)]
-    for entry in wrong:
-        print(f"FAIL {target.name}: registry {entry}: {actual.get(entry)!r}, "
-              f"want {registry.get(entry)!r}")
-    return len(cases) + 1, failures + ["registry contents"] * bool(wrong)
+# The problems of the registry after `cases`: every write must be what Wine
+# itself reads back, and nothing else under the checked keys may have changed.
+def registry_problems(prefix, before, cases):
+    want = dict(before)
+    for key, name, data in (case.written for case in cases if case.written):
+        name = f'"{name}"' if name is not None else "@"
+        want[(key.lower(), name.lower())] = '"' + re.sub(r'([\\"])', r"\\\1", data) + '"'
+    got = prefix.export(table.CHECKED_KEYS)
+    return [f"registry {entry}: {got.get(entry)!r}, want {want.get(entry)!r}"
+            for entry in sorted(set(got) | set(want)) if got.get(entry) != want.get(entry)]
 
 
+# Without -k every case matches: "" is in every name.
 def selected(case, build, patterns):
     return ((case.only or build) == build and (case.raw is None or build == "wine") and
-            (not patterns or any(p in case.name or fnmatch.fnmatchcase(case.name, p)
-                                 for p in patterns)))
+            any(p in case.name or fnmatch.fnmatchcase(case.name, p) for p in patterns or [""]))
 
 
 def main():
     parser = argparse.ArgumentParser(description="Runs the black-box cases against one build.")
     parser.add_argument("build", choices=("posix", "wine"))
-    parser.add_argument("programs", nargs="+", metavar="PROGRAM",
-                        help="posix: BINARY; wine: TANDOR_EXE LAUNCH_EXE (raw command lines)")
+    parser.add_argument("programs", nargs="+", help="posix: BINARY; wine: TANDOR_EXE LAUNCH_EXE")
     parser.add_argument("-k", dest="patterns", action="append", metavar="PATTERN",
                         help="only the cases whose name contains PATTERN or matches it as a "
                         "shell wildcard (* ? [...]); may be given more than once")
     parser.add_argument("--list", action="store_true", help="list the cases that would run")
     args = parser.parse_args()
-    if len(args.programs) != {"posix": 1, "wine": 2}[args.build]:
+    wine = args.build == "wine"
+    if len(args.programs) != 1 + wine:
         parser.error("posix takes BINARY, wine takes TANDOR_EXE LAUNCH_EXE")
     cases = [case for case in table.CASES if selected(case, args.build, args.patterns)]
     if args.list or not cases:
@@ -155,15 +145,30 @@ def main():
         return 77  # CTest's SKIP_RETURN_CODE
     scratch = os.path.realpath(tempfile.mkdtemp(prefix="tandor-bb-"))
     prefix = WinePrefix(os.path.join(scratch, "prefix"))
+    failures = []
+
+    def report(name, problems):
+        if problems:
+            failures.append(name)
+            print(f"FAIL {args.build}: {name}\n    " + "\n    ".join(problems))
     try:
-        prefix.copy_from(cached_prefix(table.FIXTURES, table.CHECKED_KEYS))
-        target = (PosixTarget(*args.programs, prefix) if args.build == "posix"
-                  else WineTarget(*args.programs, prefix, scratch))
-        checks, failures = run_cases(target, cases, prefix, scratch)
+        before = prefix.copy_from(cached_prefix(table.FIXTURES, table.CHECKED_KEYS))
+        if wine:
+            prefix.start_server()  # for the whole run, which saves about a second a case
+        for case in cases:
+            cwd = case.cwd.replace("{prefix}", prefix.path).replace("{scratch}", scratch)
+            os.makedirs(cwd, exist_ok=True)
+            # A case's environment is for the POSIX build; under Wine the tool reads none.
+            how = dict(args=command(case, args.programs, scratch), cwd=cwd,
+                       env={**prefix.env, **case.env})
+            report(case.name, check(case, how, wine, scratch))
+        # Checked after every run, whichever cases it ran: only a rewrite may
+        # change the registry. One check more.
+        report("registry contents", registry_problems(prefix, before, cases))
     finally:
         prefix.stop_server()
         shutil.rmtree(scratch, ignore_errors=True)
-    print(f"{checks - len(failures)} passed, {len(failures)} failed")
+    print(f"{len(cases) + 1 - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
 
