@@ -7,6 +7,7 @@
 
 #include "fakes.h"
 #include "modes/exit_status.h"
+#include "registry/registry_path.h"
 
 namespace tandor {
 namespace {
@@ -45,7 +46,7 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
   for (const auto& c : kCases) {
     FakeConsole console(c.arguments, FakeInput({"a\n"}));
     FakeRegistry registry;
-    registry.Put(0x80000002, "Software\\Abc", "V", {kRegSz, "old\0"s});
+    registry.Put(kLocalMachine, "Software\\Abc", "V", {kRegSz, "old\0"s});
     EXPECT_EQ(Dispatch(console, registry), c.status) << testing::PrintToString(c.arguments);
     EXPECT_EQ(console.output.flushed, c.output) << testing::PrintToString(c.arguments);
   }

@@ -92,6 +92,7 @@ class FakeConsole : public Console {
       : arguments(std::move(arguments)), input(std::move(input)), output(std::move(output)) {
     this->input.shown = &this->output;
   }
+  FakeConsole(const FakeConsole&) = delete;  // its input points at its output
 
   const std::vector<std::string>& Arguments() override { return arguments; }
   std::string CurrentDirectory() override { return directory; }

@@ -5,6 +5,7 @@
 #include "fakes.h"
 #include "modes/exit_status.h"
 #include "modes/modes.h"
+#include "registry/registry_path.h"
 
 namespace tandor {
 namespace {
@@ -44,13 +45,13 @@ TEST(RewriteTest, ReplacesEveryOccurrenceAndReportsTheOutcome) {
   };
   for (const auto& c : kCases) {
     FakeRegistry registry;
-    registry.Put(0x80000001, "Software\\%s%n", "V", {c.type, c.data});
+    registry.Put(kCurrentUser, "Software\\%s%n", "V", {c.type, c.data});
     registry.fail_set = c.fail_set;
     FakeOutput output;
     EXPECT_EQ(RewriteRegistryValue(kPath, c.search, c.replace, output, registry), c.status)
         << c.data << " " << c.search;
     EXPECT_EQ(output.text, c.output) << c.data << " " << c.search;
-    EXPECT_EQ(registry.keys.at({0x80000001, "Software\\%s%n"}).at("V").data, c.after) << c.search;
+    EXPECT_EQ(registry.keys.at({kCurrentUser, "Software\\%s%n"}).at("V").data, c.after) << c.search;
     EXPECT_EQ(registry.open_keys, 0) << c.search;
   }
 }
