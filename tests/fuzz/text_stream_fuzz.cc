@@ -2,8 +2,11 @@
 // bytes that cut the text into pieces, then the text. Read from a file or
 // pipe, the text must give what a one-pass model gives (CR LF as LF, a lone
 // CR kept, nothing from 0x1A on), whatever the raw reads, the block size and
-// the caller's buffers; written, it must give every LF as CR LF whatever the
-// pieces, the buffers and the translation blocks.
+// the caller's buffers, and read nothing more once 0x1A or the end has come
+// (a pipe's next read could block); written, it must give every LF as CR LF
+// whatever the pieces, the buffers and the translation blocks, to a console
+// at once (a prompt shows before the tool waits) and to a file no sooner than
+// a buffer is full.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -28,7 +31,9 @@ struct Cuts {
 struct Channel : tandor::InputStream, tandor::ByteSink {
   Channel(std::string_view raw, Cuts cuts) : raw(raw), cuts(cuts) {}
   size_t Read(char* buffer, size_t capacity) override {
+    if (ended) abort();
     size_t count = raw.copy(buffer, std::min(capacity, cuts.Next()));
+    ended = count == 0 || raw.substr(0, count).find('\x1a') != raw.npos;
     raw.remove_prefix(count);
     return count;
   }
@@ -39,6 +44,7 @@ struct Channel : tandor::InputStream, tandor::ByteSink {
   }
   std::string_view raw;
   Cuts cuts;
+  bool ended = false;
   std::string written;
 };
 
@@ -55,14 +61,22 @@ void FuzzOne(std::string_view data) {
   Channel channel(text, {data.substr(4, 2)});
   TextInputStream input(channel, StreamKind::kFileOrPipe, Cuts{data.substr(0, 1)}.Next());
   Cuts capacities{data.substr(6, 2)};
-  for (char buffer[64]; size_t count = input.Read(buffer, capacities.Next());)
-    got.append(buffer, count);
-  if (got != read) abort();
+  char buffer[64];
+  while (size_t count = input.Read(buffer, capacities.Next())) got.append(buffer, count);
+  if (got != read || input.Read(buffer, 64) != 0) abort();
+  const bool console = data[3] & 1;
+  const size_t buffer_size = Cuts{data.substr(2, 1)}.Next() * (console ? 1 : 64);
   CrLfSink crlf(channel, Cuts{data.substr(1, 1)}.Next());
-  BufferedOutput output(crlf, Cuts{data.substr(2, 1)}.Next() * (data[3] & 1 ? 1 : 64), data[3] & 1);
+  BufferedOutput output(crlf, buffer_size, console);
   Cuts pieces{data.substr(4, 4)};
-  for (size_t done = 0, count; done < text.size(); done += count)
+  for (size_t done = 0, count; done < text.size();) {
     output.Write(text.substr(done, count = pieces.Next() * (data[3] & 2 ? 64 : 1)));
+    done = std::min(done + count, text.size());
+    // Until a buffer is full no thread writes behind, so `written` is safe to read.
+    size_t lines = std::count(text.begin(), text.begin() + done, '\n');
+    if ((console || done < buffer_size) && channel.written.size() != (console ? done + lines : 0))
+      abort();
+  }
   output.Flush();
   if (channel.written != written) abort();
 }
