@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "fakes.h"
-#include "filter_model.h"
 #include "modes/exit_status.h"
 #include "modes/modes.h"
 #include "modes/replace_all.h"
@@ -71,16 +70,17 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
 // The production block size, with occurrences straddling its block ends and
 // one line far longer than a block.
 TEST(FilterTest, LongLinesAcrossProductionBlocks) {
-  std::string input;
-  for (int i = 0; input.size() < 3 * 256 * 1024; ++i)
-    input += i % 97 == 0 && i > 20000 ? "\n" : "ab pass XX pass X";
-  bool found;
-  std::string expected = ModelFilter(input, "pass XX", "pass 1.1", &found);
+  std::string input, expected;
+  for (int i = 0; input.size() < 3 * 256 * 1024; ++i) {
+    bool line_end = i % 97 == 0 && i > 20000;
+    input += line_end ? "\n" : "ab pass XX pass X";
+    expected += line_end ? "\n" : "ab pass 1.1 pass X";
+  }
   for (size_t chunk : {1000, 100 * 1000, 1000 * 1000}) {
     FakeInput in = FakeInput::Chunked(input, chunk);
     FakeOutput out;
     EXPECT_EQ(FilterStream("pass XX", "pass 1.1", in, out), kStatusSuccess);
-    EXPECT_TRUE(out.text == expected) << "chunk " << chunk;
+    EXPECT_TRUE(out.text == expected + "\n") << "chunk " << chunk;
   }
 }
 
