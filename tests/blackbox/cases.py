@@ -51,20 +51,18 @@ FONTS = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fo
 # Registry fixtures, made with Wine's own `reg add` before any case runs:
 # {key: {value name (None: the default value): data, or (type, data)}}.
 FIXTURES = {
-    HKLM: {"Version": "1.5", None: r"C:\Program Files\Abc", "Settings": "pass XX",
-           "Quoted": r'say "hi" \ back\\slash', "Percent": "100%s %d %PATH%", "Tags": "^d^p^n",
+    HKLM: {"Version": "1.5", None: r"C:\Program Files\Abc",
            "Expand": ("REG_EXPAND_SZ", "%SystemRoot%\\x"), "Number": ("REG_DWORD", "42"),
            "Multi": ("REG_MULTI_SZ", "a\\0b"), "Binary": ("REG_BINARY", "616263"), "Empty": "",
            # Stored in 1,023 bytes with its zero: readable; in 1,024: refused.
-           "Long1022": "L" * 1022, "Long1023": "M" * 1023, "@": "named at"},
+           "Long1022": "L" * 1022, "Long1023": "M" * 1023},
     HKLM + "\\Directory": {None: r"C:\Abc\Dir"},
-    HKLM + "\\Br[ck]ets": {"v": "brackets"},
     f"{CU}\\Software\\Tandor": {"User": "ann"},
     CU: {"RootValue": "at the root"},
     TND: {None: "tndfile"},
     DEFAULT: {"Default": "from default"},
     RW: {"Settings": "pass XX", "Spaces": "a X b X c", "Grow": "G" * 1000,
-         "Special": 'x "q" \\ y', "Expand": ("REG_EXPAND_SZ", "pass XX"), None: "default XX"},
+         "Special": 'x "q" \\ y', None: "default XX"},
     f"{CU}\\Software\\Tandor\\Rw": {"Percent": "50% XX"},
     # Below keys that Wine's prefix links to from Software\Wow6432Node.
     FONTS: {"Tandor": "t.ttf"},
@@ -75,8 +73,8 @@ CHECKED_KEYS = [HKLM, "HKEY_LOCAL_MACHINE\\Software\\Tandor", f"{CU}\\Software\\
                 DEFAULT, TND]
 
 
-def expand(control, out, status=0, **kw):
-    return Case(name="expand " + repr(control)[:70], args=[control], out=out, status=status, **kw)
+def expand(control, out, **kw):
+    return Case(name="expand " + repr(control)[:70], args=[control], out=out, **kw)
 
 
 def filt(search, replace, stdin, out, status=0, name=None, **kw):
@@ -96,14 +94,12 @@ def big(name, status=0, stdin_file=True, **kw):
                 stdin_file=stdin_file, **kw)
 
 
-# A rewrite that leaves `written` (key, value name, data), or fails with
-# `status`: 1 for a search string not found, 3 for a value not found.
-def rewrite(path, search, replace, written=None, status=0, **kw):
-    out = {0: b"\n\nSuccessfully modified registry key.\n\n",
-           1: b"\n\nSearch string not found.  No registry writes performed.\n\n",
-           3: b"\nERROR: Registry key not found: " + path.encode() + b"\n\n"}[status]
+# A rewrite that leaves `written` (key, value name, data). Its failures are
+# the unit tests' (rewrite_test.cc); the registry check after the run shows
+# that nothing else changed.
+def rewrite(path, search, replace, written, **kw):
     return Case(name=f"rewrite {path} {search!r}->{replace!r}", args=["-w", path, search, replace],
-                out=out, status=status, written=written, **kw)
+                out=b"\n\nSuccessfully modified registry key.\n\n", written=written, **kw)
 
 
 TRICKY = "\u00e9a\U0001F600\t\x017"  # what Wine's loader must take escaped: its case is below
@@ -111,7 +107,6 @@ TRICKY = "\u00e9a\U0001F600\t\x017"  # what Wine's loader must take escaped: its
 CASES = [
     # Dispatch and usage (the rules: dispatch_test.cc).
     Case("no arguments", [], USAGE, 1),
-    Case("-rfoo selects the filter", ["-rfoo", "a", "b"], b"xb\n", stdin=b"xa"),
 
     # Expansion (the rules: expand_test.cc): the current directory as each
     # build sees it, typed lines.
@@ -131,19 +126,13 @@ CASES = [
            stdin=b"y" * 50000 + b"\n"),
 
     # Registry reads through each build's registry.
-    expand(f"v=^r'{HKLM}\\Version'^r'{HKLM}\\Settings'", b"v=1.5pass XX"),
-    expand(f"[^r'{HKLM}\\'][^r'{HKLM}\\Directory\\']", b"[C:\\Program Files\\Abc][C:\\Abc\\Dir]"),
-    expand(f"[^r'{HKLM}\\Quoted'][^r'{HKLM}\\Percent'][^r'{HKLM}\\Tags']",
-           b'[say "hi" \\ back\\\\slash][100%s %d %PATH%][^d^p^n]'),
+    expand(f"v=^r'{HKLM}\\Version'[^r'{HKLM}\\'][^r'{HKLM}\\Directory\\']",
+           b"v=1.5[C:\\Program Files\\Abc][C:\\Abc\\Dir]"),
     expand(f"[^r'{HKLM}\\Expand'][^r'{HKLM}\\Number'][^r'{HKLM}\\Multi'][^r'{HKLM}\\Binary']"
            f"[^r'{HKLM}\\Empty'][^r'{HKLM}\\Long1023'][^r'{HKLM}\\Missing']", b"[][][][][][][]"),
-    expand(f"[^r'{HKLM}\\Long1022']", b"[" + b"L" * 1022 + b"]"),
-    expand(f"[^r'{HKLM}\\@'][^r'{HKLM}\\Br[ck]ets\\v']", b"[named at][brackets]"),
-    expand("[^r'HKEY_LOCAL_MACHINE\\SOFTWARE\\ABC\\VERSION'][^r'hkey_local_machine\\Software"
-           "\\Abc\\Version'][^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\\\Version']", b"[1.5][][1.5]"),
-    expand(f"[^r'{CU}\\Software\\Tandor\\User'][^r'{CU}\\RootValue'][^r'{CU}\\\\RootValue']"
+    expand(f"[^r'{HKLM}\\Long1022'][^r'{CU}\\Software\\Tandor\\User'][^r'{CU}\\RootValue']"
            f"[^r'{TND}\\'][^r'{DEFAULT}\\Default']",
-           b"[ann][at the root][at the root][tndfile][from default]"),
+           b"[" + b"L" * 1022 + b"][ann][at the root][tndfile][from default]"),
     # Through Wine's link keys, one and two of them (Wow6432Node\Classes, then
     # Classes\Wow6432Node\AppId).
     expand(f"[^r'{WOW}\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\Tandor']"
@@ -152,8 +141,6 @@ CASES = [
 
     # Filter: what only a whole stream shows.
     filt("q", "r", b"line one\nline two", b"line one\nline two\n", status=1),
-    filt("q", "r", b"", b"", status=1),
-    filt("ab", "Z", b"a" * 70000 + b"b", b"a" * 69999 + b"Z\n", name="occurrence after a long run"),
     big("from a file, in order"),
     big("from a pipe, in order", stdin_file=False),
     big("to a full disk fail", 1, stdout_path="/dev/full", only="posix"),
@@ -178,10 +165,8 @@ CASES = [
     # Escapes Wine's loader must take: \x padded before a hex digit, a
     # surrogate pair, a tab, octal before a digit (UTF-8: the POSIX build's).
     rewrite(f"{RW}\\Spaces", "X", TRICKY, (RW, "Spaces", f"a {TRICKY} b {TRICKY} c"), only="posix"),
-    rewrite(f"{RW}\\Expand", "pass XX", "y", status=3),
-    # The write sets no bound of its own; the value it leaves is too long to read.
+    # The write sets no bound of its own.
     rewrite(f"{RW}\\Grow", "G", "GG", (RW, "Grow", "G" * 2000)),
-    rewrite(f"{RW}\\Grow", "G", "H", status=3),
 
     # Text-stream rules of the Windows build.
     expand("^i^n", b"> x\r\n", stdin=b"x\r"),
@@ -191,7 +176,5 @@ CASES = [
 
     # Command lines as the Windows build splits them (the rules: command_line_test.cc).
     Case("doubled quote inside quotes ends quoting", raw='"a""b c"', out=USAGE, status=1),
-    Case("2N+1 backslashes before a quote", raw='a\\\\\\"b', out=b'a\\"b'),
     Case("no wildcard expansion", raw="*.*", out=b"*.*"),
-    Case("quoted prompt with spaces", raw="\"^i'Say  hi:'\"", stdin=b"Ann\n", out=b"Say  hi:Ann"),
 ]
