@@ -16,15 +16,13 @@ using Calls = std::vector<std::string>;
 
 TEST(RegistryPathTest, SplitsAtFirstAndLastBackslash) {
   const std::pair<std::string, std::string> kCases[] = {
-      {R"(HKEY_LOCAL_MACHINE\Software\Abc\Directory\)",
-       R"(HKEY_LOCAL_MACHINE|Software\Abc\Directory|)"},
-      {R"(HKEY_LOCAL_MACHINE\Software\Abc\Directory)",
-       R"(HKEY_LOCAL_MACHINE|Software\Abc|Directory)"},
+      {R"(HKEY_USERS\Software\Abc\Dir\)", R"(HKEY_USERS|Software\Abc\Dir|)"},
+      {R"(HKEY_USERS\Software\Abc\Dir)", R"(HKEY_USERS|Software\Abc|Dir)"},
       {R"(HKEY_CURRENT_USER\Version)", "HKEY_CURRENT_USER||Version"},
-      {R"(HKEY_LOCAL_MACHINE\\Version)", "HKEY_LOCAL_MACHINE||Version"},
+      {R"(HKEY_USERS\\Version)", "HKEY_USERS||Version"},
       {"HKEY_USERS", "HKEY_USERS||"},
       {R"(\Software\x)", "|Software|x"},
-      {R"(HKEY_LOCAL_MACHINE\Software\\Value)", R"(HKEY_LOCAL_MACHINE|Software\|Value)"},
+      {R"(HKEY_USERS\Software\\Value)", R"(HKEY_USERS|Software\|Value)"},
   };
   for (const auto& [path, expected] : kCases) {
     RegistryPath parts = SplitRegistryPath(path);
@@ -67,6 +65,8 @@ TEST(RegistryTextTest, ReadsOnlyStringValuesUnder1024Bytes) {
 TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
   const std::string kMax = std::string(1023 - kAbc.size(), 'V');  // the longest path's value
   const Calls kRead = {"open Software\\Abc read", "query V", "query V 2", "close"};
+  const Calls kReadMax = {"open Software\\Abc read", "query " + kMax, "query " + kMax + " 2",
+                          "close"};
   const struct {
     std::string path, fault, expected;
     Calls calls;
@@ -79,10 +79,7 @@ TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
       {"HKEY_LOCAL_MACHINE\\Software\\V", "", "", {"open Software read"}},
       {"hkey_local_machine\\Software\\Abc\\V", "", "", {}},
       {"HKLM\\Software\\Abc\\V", "", "", {}},
-      {kAbc + kMax,
-       "",
-       "x",
-       {"open Software\\Abc read", "query " + kMax, "query " + kMax + " 2", "close"}},
+      {kAbc + kMax, "", "x", kReadMax},
       {kAbc + kMax + "V", "", "", {}},
   };
   for (const auto& c : kCases) {

@@ -26,12 +26,6 @@ Strings ReadResults(InputStream& input, size_t capacity, size_t reads) {
   return results;
 }
 
-std::string Joined(const Strings& parts) {
-  std::string all;
-  for (const std::string& part : parts) all += part;
-  return all;
-}
-
 TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnlyAFailedReadAllInput) {
   const struct {
     Strings reads;  // one typed line each
@@ -56,7 +50,7 @@ TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnlyAFailedReadAllInput)
   for (StreamKind kind : {StreamKind::kDevice, StreamKind::kFileOrPipe}) {
     FakeInput source({"ab\r"}, /*fail_at_end=*/true);
     TextInputStream input(source, kind, 4096);
-    EXPECT_EQ(Joined(ReadResults(input, 4096, 3)), "ab\r");
+    EXPECT_EQ(ReadResults(input, 4096, 3), (Strings{"ab", "\r", ""}));
     EXPECT_TRUE(input.failed());
     EXPECT_EQ(source.reads_at_end, 1);
   }
