@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <new>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -136,6 +137,7 @@ class FakeRegistry : public RegistryService {
              uint32_t* size) override {
     calls.push_back(std::string("query ").append(name));
     if (data != nullptr) calls.back().append(" ").append(std::to_string(*size));
+    if (out_of_memory) throw std::bad_alloc();
     auto& values = keys[opened_.at(key - 1)];
     auto value = values.find(std::string(name));
     if (fail_query || value == values.end()) return false;
@@ -151,6 +153,7 @@ class FakeRegistry : public RegistryService {
 
   bool SetString(RegistryKey key, std::string_view name, std::string_view text) override {
     calls.push_back(std::string("set ").append(name).append("=").append(text));
+    if (out_of_memory) throw std::bad_alloc();
     if (!fail_set)
       keys[opened_.at(key - 1)][std::string(name)] = {kRegSz, std::string(text) + '\0'};
     return !fail_set;
@@ -165,7 +168,8 @@ class FakeRegistry : public RegistryService {
   std::vector<std::string> calls;
   int open_keys = 0;  // opened and not yet closed
   bool fail_open = false, fail_query = false, fail_set = false;
-  size_t grow_by = 0;  // bytes a value grows by after a query for its size
+  bool out_of_memory = false;  // queries and sets throw std::bad_alloc
+  size_t grow_by = 0;          // bytes a value grows by after a query for its size
 
  private:
   std::vector<Key> opened_;  // handle n is opened_[n - 1]

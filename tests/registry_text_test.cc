@@ -61,7 +61,8 @@ TEST(RegistryTextTest, ReadsOnlyStringValuesUnder1024Bytes) {
 }
 
 // What reaches the service, and that every key opened is closed, whatever
-// fails: "grow" makes the value longer between the two queries.
+// fails: "grow" makes the value longer between the two queries, "memory"
+// runs out in the service (a read or write then fails like any other).
 TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
   const std::string kMax = std::string(1023 - kAbc.size(), 'V');  // the longest path's value
   const Calls kRead = {"open Software\\Abc read", "query V", "query V 2", "close"};
@@ -74,6 +75,7 @@ TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
       {kAbc + "V", "", "x", kRead},
       {kAbc + "V", "grow", "", kRead},
       {kAbc + "V", "query", "", {"open Software\\Abc read", "query V", "close"}},
+      {kAbc + "V", "memory", "", {"open Software\\Abc read", "query V", "close"}},
       {kAbc + "V", "open", "", {"open Software\\Abc read"}},
       {kAbc + "W", "", "", {"open Software\\Abc read", "query W", "close"}},
       {"HKEY_LOCAL_MACHINE\\Software\\V", "", "", {"open Software read"}},
@@ -89,6 +91,7 @@ TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
     registry.grow_by = c.fault == "grow" ? 2 : 0;
     registry.fail_open = c.fault == "open";
     registry.fail_query = c.fault == "query";
+    registry.out_of_memory = c.fault == "memory";
     EXPECT_EQ(ReadRegistryText(registry, c.path), c.expected) << c.path << c.fault;
     EXPECT_EQ(registry.calls, c.calls) << c.path << c.fault;
     EXPECT_EQ(registry.open_keys, 0) << c.path << c.fault;
@@ -98,26 +101,27 @@ TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
 TEST(RegistryTextTest, WritesAStringIntoAnExistingKeyOnly) {
   const Calls kWrite = {"open Software\\Abc write", "set V=new", "close"};
   const struct {
-    std::string path;
-    bool fail_set;
+    std::string path, fault;
     int result;
     Calls calls;
   } kCases[] = {
-      {kAbc + "V", false, 0, kWrite},
-      {kAbc + "New", false, 0, {"open Software\\Abc write", "set New=new", "close"}},
-      {kAbc, false, 0, {"open Software\\Abc write", "set =new", "close"}},
-      {kAbc + "V", true, 1, kWrite},
-      {"HKEY_LOCAL_MACHINE\\Software\\Missing\\V", false, 1, {"open Software\\Missing write"}},
-      {"HKEY_LOCAL_MACHINE", false, 1, {"open  write"}},
-      {"Software\\Abc\\V", false, 1, {}},
-      {kAbc + std::string(1024 - kAbc.size(), 'V'), false, 1, {}},
+      {kAbc + "V", "", 0, kWrite},
+      {kAbc + "New", "", 0, {"open Software\\Abc write", "set New=new", "close"}},
+      {kAbc, "", 0, {"open Software\\Abc write", "set =new", "close"}},
+      {kAbc + "V", "set", 1, kWrite},
+      {kAbc + "V", "memory", 1, kWrite},
+      {"HKEY_LOCAL_MACHINE\\Software\\Missing\\V", "", 1, {"open Software\\Missing write"}},
+      {"HKEY_LOCAL_MACHINE", "", 1, {"open  write"}},
+      {"Software\\Abc\\V", "", 1, {}},
+      {kAbc + std::string(1024 - kAbc.size(), 'V'), "", 1, {}},
   };
   for (const auto& c : kCases) {
     FakeRegistry registry = With({kRegSz, "old\0"s});
-    registry.fail_set = c.fail_set;
-    EXPECT_EQ(WriteRegistryText(registry, c.path, "new"), c.result) << c.path;
-    EXPECT_EQ(registry.calls, c.calls) << c.path;
-    EXPECT_EQ(registry.open_keys, 0) << c.path;
+    registry.fail_set = c.fault == "set";
+    registry.out_of_memory = c.fault == "memory";
+    EXPECT_EQ(WriteRegistryText(registry, c.path, "new"), c.result) << c.path << c.fault;
+    EXPECT_EQ(registry.calls, c.calls) << c.path << c.fault;
+    EXPECT_EQ(registry.open_keys, 0) << c.path << c.fault;
   }
 }
 
