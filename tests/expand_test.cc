@@ -82,7 +82,7 @@ TEST(ExpandTest, PromptsAreFlushedBeforeEachReadAndFailedOutputEndsWithStatusOne
             (std::vector<std::string>{"Name: ", "Name: Next: ", "Name: Next: "}));
   EXPECT_EQ(console.output.flushed, "Name: Next: AB");
   for (std::string control : {"text", "^i'P: '"}) {
-    FakeConsole console({}, FakeInput({"x\n"}), FakeOutput(/*fail_at=*/0));
+    FakeConsole console({}, FakeInput({"x\n"}), FakeOutput(/*fails=*/true));
     EXPECT_EQ(ExpandControlString(control, console, registry), kStatusNotDone) << control;
   }
 }

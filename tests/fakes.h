@@ -25,15 +25,14 @@ inline std::string TestFile(const std::string& name) {
   return text.str();
 }
 
-// Keeps what is written in `text`; from the `fail_at`th write on (from 0)
-// every write fails and is dropped.
+// Keeps what is written in `text`, or, when it `fails`, fails every write.
 class FakeOutput : public OutputStream {
  public:
-  explicit FakeOutput(int fail_at = -1) : fail_at_(fail_at) {}
+  explicit FakeOutput(bool fails = false) : fails_(fails) {}
 
   void Write(std::string_view bytes) override {
-    failed_ |= fail_at_ >= 0 && writes_++ >= fail_at_;
-    if (!failed_) text.append(bytes);
+    failed_ |= fails_;
+    if (!fails_) text.append(bytes);
   }
   void Flush() override { flushed = text; }
   bool failed() const override { return failed_; }
@@ -42,8 +41,7 @@ class FakeOutput : public OutputStream {
   std::string flushed;  // what had been written at the last Flush()
 
  private:
-  int fail_at_, writes_ = 0;
-  bool failed_ = false;
+  bool fails_, failed_ = false;
 };
 
 // Hands out `reads` in order (a read larger than the caller's buffer is

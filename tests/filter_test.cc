@@ -96,7 +96,7 @@ TEST(FilterTest, EachLineGoesOutBeforeTheNextReadAndFailuresEndWithStatusOne) {
   EXPECT_EQ(out.text, "y\na y b\npass\n");
   for (bool read_fails : {true, false}) {
     FakeInput in({"pass XX\n"}, /*fail_at_end=*/read_fails);
-    FakeOutput out(read_fails ? -1 : 0);
+    FakeOutput out(/*fails=*/!read_fails);
     EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusNotDone) << read_fails;
   }
 }

@@ -6,7 +6,8 @@
 // (a pipe's next read could block); written, it must give every LF as CR LF
 // whatever the pieces, the buffers and the translation blocks, to a console
 // at once (a prompt shows before the tool waits) and to a file no sooner than
-// a buffer is full.
+// a buffer is full; after a failed write, nothing more is written (the rest
+// would come out with a gap) and the failure is known once flushed.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -27,7 +28,8 @@ struct Cuts {
   size_t next = 0;
 };
 
-// Gives `raw` in reads cut by `cuts`; keeps what is written to it.
+// Gives `raw` in reads cut by `cuts`; keeps what is written to it, but for
+// its `fail_at`th write (from 0), which fails.
 struct Channel : tandor::InputStream, tandor::ByteSink {
   Channel(std::string_view raw, Cuts cuts) : raw(raw), cuts(cuts) {}
   size_t Read(char* buffer, size_t capacity) override {
@@ -39,12 +41,15 @@ struct Channel : tandor::InputStream, tandor::ByteSink {
   }
   bool failed() const override { return false; }
   bool WriteAll(const char* data, size_t size) override {
+    if (write_failed) abort();
+    if (writes++ == fail_at) return !(write_failed = true);
     written.append(data, size);
     return true;
   }
   std::string_view raw;
   Cuts cuts;
-  bool ended = false;
+  bool ended = false, write_failed = false;
+  int writes = 0, fail_at = -1;
   std::string written;
 };
 
@@ -69,14 +74,18 @@ void FuzzOne(std::string_view data) {
   CrLfSink crlf(channel, Cuts{data.substr(1, 1)}.Next());
   BufferedOutput output(crlf, buffer_size, console);
   Cuts pieces{data.substr(4, 4)};
+  if (data[3] & 4) channel.fail_at = static_cast<uint8_t>(data[3]) >> 3;
   for (size_t done = 0, count; done < text.size();) {
     output.Write(text.substr(done, count = pieces.Next() * (data[3] & 2 ? 64 : 1)));
     done = std::min(done + count, text.size());
     // Until a buffer is full no thread writes behind, so `written` is safe to read.
     size_t lines = std::count(text.begin(), text.begin() + done, '\n');
-    if ((console || done < buffer_size) && channel.written.size() != (console ? done + lines : 0))
+    if ((console || done < buffer_size) && !channel.write_failed &&
+        channel.written.size() != (console ? done + lines : 0))
       abort();
   }
   output.Flush();
-  if (channel.written != written) abort();
+  if (output.failed() != channel.write_failed ||
+      (!channel.write_failed && channel.written != written))
+    abort();
 }
