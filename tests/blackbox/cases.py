@@ -95,7 +95,7 @@ def big(name, status=0, stdin_file=True, **kw):
 
 
 # A rewrite that leaves `written` (key, value name, data). Its failures are
-# the unit tests' (rewrite_test.cc); the registry check after the run shows
+# the unit tests' (modes_test.cc); the registry check after the run shows
 # that nothing else changed.
 def rewrite(path, search, replace, written, **kw):
     return Case(name=f"rewrite {path} {search!r}->{replace!r}", args=["-w", path, search, replace],
@@ -105,10 +105,10 @@ def rewrite(path, search, replace, written, **kw):
 TRICKY = "\u00e9a\U0001F600\t\x017"  # what Wine's loader must take escaped: its case is below
 
 CASES = [
-    # Dispatch and usage (the rules: dispatch_test.cc).
+    # Dispatch and usage (the rules: modes_test.cc).
     Case("no arguments", [], USAGE, 1),
 
-    # Expansion (the rules: expand_test.cc): the current directory as each
+    # Expansion (the rules: modes_test.cc): the current directory as each
     # build sees it, typed lines.
     expand("set currentDir=^p^nSET currentDrive=^d^n",
            b"set currentDir={scratch}\\dir1\\dir2\nSET currentDrive=Z:\n"),
@@ -174,7 +174,7 @@ CASES = [
     filt("b", "c", b"a\r\nb\rb", b"a\nc\rc\n", only="wine", name="CR LF is one line end, CR stays"),
     filt("b", "c", b"b\n\x1ab\n", b"c\n", only="wine", name="0x1A ends piped input"),
 
-    # Command lines as the Windows build splits them (the rules: command_line_test.cc).
+    # Command lines as the Windows build splits them (the rules: console_test.cc).
     Case("doubled quote inside quotes ends quoting", raw='"a""b c"', out=USAGE, status=1),
     Case("no wildcard expansion", raw="*.*", out=b"*.*"),
 ]

@@ -1,0 +1,97 @@
+// The console services every build shares: the Windows command-line splitter
+// and text streams.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/command_line.h"
+#include "console/text_stream.h"
+#include "fakes.h"
+
+namespace tandor {
+namespace {
+
+using namespace std::string_literals;
+using Strings = std::vector<std::string>;
+
+// Splitting a Windows command line, rule by rule; tests/fuzz/command_line_fuzz.cc
+// holds the splitter against a second formulation of the rules.
+TEST(CommandLineTest, SplitsByEveryRule) {
+  const struct {
+    const char* line;
+    const char* program_name;
+    std::vector<std::string> arguments;
+  } kCases[] = {
+      // Runs of spaces and tabs separate; nothing else splits.
+      {"t \ta \t  b\t", "t", {"a", "b"}},
+      // Quotes switch quoting and go; a pair alone is an empty argument.
+      {"t \"a \t b\" c a\"b c\"d", "t", {"a \t b", "c", "ab cd"}},
+      {"t \"unterminated  text", "t", {"unterminated  text"}},
+      {"t \"\" a\"\"b \"", "t", {"", "ab", ""}},
+      // Two quotes inside quotes give one quote and end the quoted part.
+      {"t \"a\"\"b c\"", "t", {"a\"b", "c"}},
+      {"t \"a\"\"\"b c\"", "t", {"a\"b c"}},
+      // Backslashes: halved before a quote, which an odd count escapes.
+      {"t C:\\dir\\ \\\\server\\share a\\\\", "t", {"C:\\dir\\", "\\\\server\\share", "a\\\\"}},
+      {"t \\\"a \\\\\"a b\" \\\\\\\"a b", "t", {"\"a", "\\a b", "\\\"a", "b"}},
+      {"t \"C:\\dir\\\\\" \"C:\\dir\\\" x", "t", {"C:\\dir\\", "C:\\dir\" x"}},
+      // The program name ends at the first blank outside quotes; its quotes
+      // go and its backslashes are literal, even before a quote.
+      {"\"C:\\Program Files\\t.exe\" x", "C:\\Program Files\\t.exe", {"x"}},
+      {"\"C:\\dir\\\" \"x y\"", "C:\\dir\\", {"x y"}},
+      {" x", "", {"x"}},
+      {"", "", {}},
+  };
+  for (const auto& c : kCases) {
+    CommandLine split = SplitCommandLine(c.line);
+    EXPECT_EQ(split.program_name, c.program_name) << c.line;
+    EXPECT_EQ(split.arguments, c.arguments) << c.line;
+  }
+}
+
+// Windows text-stream input from a console, and a failed read;
+// tests/fuzz/text_stream_fuzz.cc holds files, pipes and all output against a
+// model whatever the cuts between reads and buffers.
+// Each Read() result, for `reads` reads of up to `capacity` bytes.
+Strings ReadResults(InputStream& input, size_t capacity, size_t reads) {
+  Strings results;
+  std::string buffer(capacity, '\0');
+  while (results.size() < reads)
+    results.emplace_back(buffer.data(), input.Read(buffer.data(), capacity));
+  return results;
+}
+
+TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnlyAFailedReadAllInput) {
+  const struct {
+    Strings reads;  // one typed line each
+    size_t capacity;
+    Strings expected;  // each Read() result
+  } kCases[] = {
+      {{"ab\r\n", "cd\r\n"}, 4096, {"ab\n", "cd\n", ""}},
+      {{"ab\x1a"s + "cd\r\n", "ef\r\n"}, 4096, {"ab", "ef\n", ""}},
+      {{"\x1a\r\n", "ef\r\n"}, 4096, {"", "ef\n", ""}},
+      {{"", "ef\r\n"}, 4096, {"", "ef\n"}},
+      {{"a\r\x1a", "b\r\n"}, 4096, {"a\r", "b\n"}},
+      // What came before the 0x1A is all handed out before the read ends.
+      {{"abc\x1a"s + "d", "e"}, 2, {"ab", "c", "e"}},
+  };
+  for (const auto& c : kCases) {
+    FakeInput source(c.reads);
+    TextInputStream input(source, StreamKind::kDevice, 4096);
+    EXPECT_EQ(ReadResults(input, c.capacity, c.expected.size()), c.expected)
+        << testing::PrintToString(c.reads);
+  }
+  // A failed read must end the input, or a reader would retry it for ever.
+  for (StreamKind kind : {StreamKind::kDevice, StreamKind::kFileOrPipe}) {
+    FakeInput source({"ab\r"}, /*fail_at_end=*/true);
+    TextInputStream input(source, kind, 4096);
+    EXPECT_EQ(ReadResults(input, 4096, 3), (Strings{"ab", "\r", ""}));
+    EXPECT_TRUE(input.failed());
+    EXPECT_EQ(source.reads_at_end, 1);
+  }
+}
+
+}  // namespace
+}  // namespace tandor

@@ -1,0 +1,304 @@
+// The three modes and the dispatch that picks one, on the console and
+// registry fakes.
+#include "modes/modes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/dispatch.h"
+#include "fakes.h"
+#include "modes/exit_status.h"
+#include "modes/filter.h"
+#include "modes/replace_all.h"
+#include "registry/registry_path.h"
+
+namespace tandor {
+namespace {
+
+using namespace std::string_literals;
+
+// Each mode's output is flushed whole by its end, the usage screen included.
+TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
+  // The usage screen byte for byte, shared with the black-box table.
+  const std::string usage = TestFile("usage_screen.out");
+  const std::string kPath = "HKEY_LOCAL_MACHINE\\Software\\Abc\\V";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string output;
+    int status;
+  } kCases[] = {
+      {{}, usage, kStatusNotDone},
+      {{"-r", "a"}, usage, kStatusNotDone},
+      {{"-x", "a", "b"}, usage, kStatusNotDone},
+      {{"-r", "a", "b", "c"}, usage, kStatusNotDone},
+      {{"-w", "a", "b"}, usage, kStatusNotDone},
+      {{"-r"}, "-r", kStatusSuccess},
+      {{"-?"}, "-?", kStatusSuccess},
+      {{""}, "", kStatusSuccess},
+      {{"-R", "a", "b"}, "b\n", kStatusSuccess},
+      {{"-rfoo", "a", "b"}, "b\n", kStatusSuccess},
+      {{"-r", "x", "b"}, "a\n", kStatusNotDone},
+      {{"-W", kPath, "old", "new"}, "\n\nSuccessfully modified registry key.\n\n", kStatusSuccess},
+      {{"-wany", kPath, "x", "y"},
+       "\n\nSearch string not found.  No registry writes performed.\n\n",
+       kStatusNotDone},
+  };
+  for (const auto& c : kCases) {
+    FakeConsole console(c.arguments, FakeInput({"a\n"}));
+    FakeRegistry registry;
+    registry.Put(kLocalMachine, "Software\\Abc", "V", {kRegSz, "old\0"s});
+    EXPECT_EQ(Dispatch(console, registry), c.status) << testing::PrintToString(c.arguments);
+    EXPECT_EQ(console.output.flushed, c.output) << testing::PrintToString(c.arguments);
+  }
+}
+
+constexpr std::string_view kPromptError = "\n\n\n !!! Error in prompt string!!! \n\n\n";
+constexpr std::string_view kNoKeyError = "\n\n\n !!! Error: No Registry key specified !!! \n\n\n";
+constexpr std::string_view kKeyQuoteError =
+    "\n\n\n !!! Error in specifying Registry key !!! \n\n\n";
+
+// The output and status of expanding `control` in `directory` with `typed`
+// on standard input, one byte per read so that lines are assembled across
+// reads.
+std::pair<std::string, int> Expand(std::string_view control, const std::string& typed,
+                                   const std::string& directory) {
+  FakeConsole console({}, FakeInput::Chunked(typed, 1));
+  console.directory = directory;
+  FakeRegistry registry;
+  registry.Put(kLocalMachine, "Software\\Abc", "Version", {kRegSz, "1.5\0"s});
+  registry.Put(kLocalMachine, "Software\\Abc", "Tags", {kRegSz, "^d^i\0"s});
+  int status = ExpandControlString(control, console, registry);
+  EXPECT_EQ(registry.open_keys, 0) << control;
+  return {console.output.text, status};
+}
+
+TEST(ExpandTest, TagsExpandAndNothingInsertedIsScannedAgain) {
+  const struct {
+    std::string control, typed, output;
+    int status;
+    std::string directory = "C:\\dir1\\dir2";
+  } kCases[] = {
+      {"plain, no newline", "", "plain, no newline", kStatusSuccess},
+      {"set dir=^p^nSET drive=^d^n", "", "set dir=\\dir1\\dir2\nSET drive=C:\n", kStatusSuccess},
+      {"^D^P^N^I", "x\n", "> C:\\dir1\\dir2\nx", kStatusSuccess},
+      // Drive and path as the current directory gives them.
+      {"^d|^p", "", "C:|\\", kStatusSuccess, "C:\\"},
+      {"^d|^p", "", "d:|\\a b\\c", kStatusSuccess, "d:\\a b\\c"},
+      {"^d|^p", "", "|", kStatusSuccess, ""},
+      {"^d|^p", "", "X:|", kStatusSuccess, "X"},
+      {"a^xb a^^b a^", "", "ab ab a", kStatusSuccess},
+      {"^iX", "John", "> JohnX", kStatusSuccess},
+      {"^i'Enter  name:'", "John\n", "Enter  name:John", kStatusSuccess},
+      {"^i''[^i'']", "a\nb\n", "a[b]", kStatusSuccess},
+      {"^i'a^db'", "v\n", "a^dbv", kStatusSuccess},
+      {"^i", "^d^p\n", "> ^d^p", kStatusSuccess},
+      {"^i|^i|^i", "cr\r\n\nnul\0kept"s, "> > > cr\r||nul\0kept"s, kStatusSuccess},
+      {"^i", std::string(100000, 'y') + "\n", "> "s.append(100000, 'y'), kStatusSuccess},
+      {"first=^i second=^i", "only\n", "> > ", kStatusNotDone},
+      {"^i'Name", "x\n", std::string(kPromptError), kStatusNotDone},
+      {"ok ^i then ^i'bad", "x\n", "> "s.append(kPromptError), kStatusNotDone},
+      {"v=^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Version'", "", "v=1.5", kStatusSuccess},
+      {"[^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Tags']", "", "[^d^i]", kStatusSuccess},
+      {"[^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Missing'][^r'']", "", "[][]", kStatusSuccess},
+      {"x^rabc", "", std::string(kNoKeyError), kStatusNotDone},
+      {"x^r", "", std::string(kNoKeyError), kStatusNotDone},
+      {"x^R'abc", "", std::string(kKeyQuoteError), kStatusNotDone},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Expand(c.control, c.typed, c.directory), std::pair(c.output, c.status))
+        << c.control << " in " << c.directory;
+  }
+}
+
+// A prompt must be on the screen before the tool waits for the answer; the
+// expansion itself goes out at the end, after every prompt. A failed write
+// must not end in success: a script would take a cut file for a whole one.
+TEST(ExpandTest, PromptsAreFlushedBeforeEachReadAndFailedOutputEndsWithStatusOne) {
+  FakeConsole console({}, FakeInput({"A\n", "B"}));
+  FakeRegistry registry;
+  EXPECT_EQ(ExpandControlString("^i'Name: '^i'Next: '", console, registry), kStatusSuccess);
+  EXPECT_EQ(console.input.seen,
+            (std::vector<std::string>{"Name: ", "Name: Next: ", "Name: Next: "}));
+  EXPECT_EQ(console.output.flushed, "Name: Next: AB");
+  for (std::string control : {"text", "^i'P: '"}) {
+    FakeConsole console({}, FakeInput({"x\n"}), FakeOutput(/*fails=*/true));
+    EXPECT_EQ(ExpandControlString(control, console, registry), kStatusNotDone) << control;
+  }
+}
+
+// The output, then the status as a digit, of filtering `input` given in
+// reads of `chunk` bytes, a block of `block` bytes at a time.
+std::string Filter(const std::string& input, std::string_view search, std::string_view replace,
+                   size_t chunk, size_t block) {
+  FakeInput in = FakeInput::Chunked(input, chunk);
+  FakeOutput out;
+  int status = FilterStreamInBlocks(search, replace, in, out, block);
+  return out.text + std::to_string(status);
+}
+
+// Each case runs with reads and blocks from 1 byte up, so that occurrences
+// and line ends fall on every kind of boundary; a one-line input is also
+// ReplaceAll's, as the rewrite applies it.
+TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
+  const struct {
+    std::string input, search, replace, output;  // the output ends with the status
+  } kCases[] = {
+      {"pass XX\n", "pass XX", "pass 1.1", "pass 1.1\n0"},
+      {"a X b X c", "X", "Y", "a Y b Y c\n0"},
+      {"aaaa\naaa\n", "aa", "b", "bb\nba\n0"},
+      {"aa", "a", "aa", "aaaa\n0"},  // the replacement is not searched again
+      {"abab", "ab", "", "\n0"},
+      {"100%s %d", "%s", "%n", "100%n %d\n0"},
+      {"abababc", "ababc", "X", "abX\n0"},
+      {"ppass XX pass X", "pass XX", "-", "p- pass X\n0"},
+      {"abc", "c", "XYZ", "abXYZ\n0"},
+      {"a-b\n", "-", "\n", "a\nb\n0"},
+      {"xx\n\nx", "x", "", "\n\n\n0"},
+      {"Pass XX\n", "pass XX", "y", "Pass XX\n1"},
+      {"\n\n", "a", "b", "\n\n1"},
+      {"", "a", "b", "1"},
+      {"abc", "", "y", "abc\n1"},
+      {"a\0b\0"s, "\0"s, "-", "a-b-\n0"},
+      {"ab\ncd", "b\nc", "y", "ab\ncd\n1"},  // a line end is never matched
+      {"a\nb", "\n", "y", "a\nb\n1"},
+      {"x\0y\r\n%s\x1a\r"s, "\0y\r"s, "%d", "x%d\n%s\x1a\r\n0"},
+  };
+  for (const auto& c : kCases) {
+    for (size_t chunk : {1, 2, 3, 4096}) {
+      for (size_t block : {1, 2, 5, 4096}) {
+        EXPECT_EQ(Filter(c.input, c.search, c.replace, chunk, block), c.output)
+            << c.input << " chunk " << chunk << " block " << block;
+      }
+    }
+    if (c.input.find('\n') != std::string::npos) continue;
+    bool found = c.output.back() == '1';  // the opposite: it must be set either way
+    std::string line = ReplaceAll(c.input, c.search, c.replace, &found);
+    EXPECT_EQ(line + (c.input.empty() ? "" : "\n") + (found ? "0" : "1"), c.output);
+  }
+}
+
+// The production block size, with occurrences straddling its block ends and
+// one line far longer than a block.
+TEST(FilterTest, LongLinesAcrossProductionBlocks) {
+  std::string input, expected;
+  for (int i = 0; input.size() < 3 * 256 * 1024; ++i) {
+    bool line_end = i % 97 == 0 && i > 20000;
+    input += line_end ? "\n" : "ab pass XX pass X";
+    expected += line_end ? "\n" : "ab pass 1.1 pass X";
+  }
+  for (size_t chunk : {1000, 100 * 1000, 1000 * 1000}) {
+    FakeInput in = FakeInput::Chunked(input, chunk);
+    FakeOutput out;
+    EXPECT_EQ(FilterStream("pass XX", "pass 1.1", in, out), kStatusSuccess);
+    EXPECT_TRUE(out.text == expected + "\n") << "chunk " << chunk;
+  }
+}
+
+// Lines typed at a console come one per read: each must go out before the
+// tool waits for the next. A failed read is not the end of the input: the
+// output is then cut short, and a script must not take it for the whole file.
+TEST(FilterTest, EachLineGoesOutBeforeTheNextReadAndFailuresEndWithStatusOne) {
+  FakeInput in({"pass XX\n", "a pass XX b\n", "pass"});
+  FakeOutput out;
+  in.shown = &out;
+  EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusSuccess);
+  EXPECT_EQ(in.seen, (std::vector<std::string>{"", "y\n", "y\na y b\n", "y\na y b\n"}));
+  EXPECT_EQ(out.text, "y\na y b\npass\n");
+  for (bool read_fails : {true, false}) {
+    FakeInput in({"pass XX\n"}, /*fail_at_end=*/read_fails);
+    FakeOutput out(/*fails=*/!read_fails);
+    EXPECT_EQ(FilterStream("pass XX", "y", in, out), kStatusNotDone) << read_fails;
+  }
+}
+
+// Texts and search texts built from a repeated unit of one to four of the
+// letters a and b, with a letter or two changed: periodic, dense in near
+// misses and in overlapping occurrences. Search texts from 1 to about 110
+// bytes take both checks of a place, word compares up to
+// OccurrenceFinder::kShortSearch and Two-Way beyond; each is checked against
+// a plain search, for one occurrence and for all at once, a few at a time.
+TEST(FindOccurrenceTest, AgreesWithPlainSearch) {
+  std::mt19937 random(11);
+  auto pick = [&random](size_t bound) {
+    return std::uniform_int_distribution<size_t>(0, bound)(random);
+  };
+  auto periodic_text = [&](const std::string& unit, size_t length) {
+    std::string text;
+    while (text.size() < length) text += unit;
+    text.resize(length);
+    for (int changes = pick(2); changes > 0 && length > 0; --changes) text[pick(length - 1)] ^= 3;
+    return text;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string unit = periodic_text("ab", 1 + pick(3));
+    for (char& c : unit) c = "ab"[pick(1)];
+    std::string search = periodic_text(unit, 1 + pick(pick(3) ? 40 : 110));
+    std::string text = periodic_text(pick(1) ? unit : "ab", pick(300));
+    for (int copies = pick(3); copies > 0; --copies) text.insert(pick(text.size()), search);
+    size_t from = pick(text.size() + 1);
+    ASSERT_EQ(FindOccurrence(text, search, from), std::string_view(text).find(search, from))
+        << text << " / " << search << " from " << from;
+
+    std::vector<size_t> expected, starts(1 + pick(3)), all;
+    for (size_t at = text.find(search, from); at != std::string::npos;
+         at = text.find(search, at + search.size())) {
+      expected.push_back(at);
+    }
+    OccurrenceFinder finder(search);
+    for (size_t count = starts.size(); count == starts.size();) {
+      count = finder.FindOccurrences(text, &from, starts.data(), starts.size());
+      all.insert(all.end(), starts.begin(), starts.begin() + count);
+    }
+    ASSERT_EQ(all, expected) << text << " / " << search;
+  }
+}
+
+constexpr std::string_view kOk = "\n\nSuccessfully modified registry key.\n\n";
+constexpr std::string_view kNotFound =
+    "\n\nSearch string not found.  No registry writes performed.\n\n";
+constexpr std::string_view kFailed = "\n\nERROR: Failed Registry write.\n\n";
+
+// The path is printed as given, never used as a format.
+const std::string kPath = "HKEY_CURRENT_USER\\Software\\%s%n\\V";
+const std::string kMissing = "\nERROR: Registry key not found: " + kPath + "\n\n";
+
+TEST(RewriteTest, ReplacesEveryOccurrenceAndReportsTheOutcome) {
+  const std::string kThousand = std::string(1000, 'G') + '\0';
+  const std::string kGrown = std::string(2000, 'G') + '\0';
+  const struct {
+    uint32_t type;
+    std::string data, search, replace;
+    bool fail_set;
+    std::string_view output;
+    int status;
+    std::string after;  // the value's data afterwards
+  } kCases[] = {
+      {kRegSz, "pass XX\0"s, "pass XX", "pass 1.1", false, kOk, 0, "pass 1.1\0"s},
+      {kRegSz, "a X b X c\0"s, "X", "Y", false, kOk, 0, "a Y b Y c\0"s},
+      {kRegSz, "abc\0"s, "c", "%s", false, kOk, 0, "ab%s\0"s},
+      // The write sets no bound: the value may outgrow what a read accepts.
+      {kRegSz, kThousand, "G", "GG", false, kOk, 0, kGrown},
+      {kRegSz, "abc\0"s, "x", "y", false, kNotFound, 1, "abc\0"s},
+      {kRegSz, "abc\0"s, "", "y", false, kNotFound, 1, "abc\0"s},
+      {kRegSz, "abc\0"s, "b", "y", true, kFailed, 2, "abc\0"s},
+      {kRegExpandSz, "abc\0"s, "b", "y", false, kMissing, 3, "abc\0"s},
+      {kRegSz, "\0"s, "b", "y", false, kMissing, 3, "\0"s},
+  };
+  for (const auto& c : kCases) {
+    FakeRegistry registry;
+    registry.Put(kCurrentUser, "Software\\%s%n", "V", {c.type, c.data});
+    registry.fail_set = c.fail_set;
+    FakeOutput output;
+    EXPECT_EQ(RewriteRegistryValue(kPath, c.search, c.replace, output, registry), c.status)
+        << c.data << " " << c.search;
+    EXPECT_EQ(output.text, c.output) << c.data << " " << c.search;
+    EXPECT_EQ(registry.keys.at({kCurrentUser, "Software\\%s%n"}).at("V").data, c.after) << c.search;
+    EXPECT_EQ(registry.open_keys, 0) << c.search;
+  }
+}
+
+}  // namespace
+}  // namespace tandor
