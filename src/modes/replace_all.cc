@@ -323,13 +323,6 @@ size_t OccurrenceFinder::FindLong(std::string_view text, size_t* from, size_t en
   }
 }
 
-size_t FindOccurrence(std::string_view text, std::string_view search, size_t from) {
-  size_t start;
-  return OccurrenceFinder(search).FindOccurrences(text, &from, &start, 1) == 1
-             ? start
-             : std::string_view::npos;
-}
-
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replace,
                        bool* found) {
   std::string result;

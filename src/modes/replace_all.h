@@ -55,10 +55,6 @@ class OccurrenceFinder {
   size_t probes_[2] = {0, 0};
 };
 
-// Position of the leftmost occurrence of `search` in `text` at or after
-// `from`, or npos. An empty `search` has no occurrence.
-size_t FindOccurrence(std::string_view text, std::string_view search, size_t from);
-
 // Hands `emit` the pieces of `text` with every occurrence of `search`
 // replaced: the text before each occurrence, then `replace`, and finally the
 // remainder after the last occurrence. Gives true if anything was replaced.
