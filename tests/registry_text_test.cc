@@ -58,29 +58,45 @@ TEST(RegistryTextTest, ReadsOnlyStringValuesUnder1024Bytes) {
   }
 }
 
-// What reaches the service, and that every key opened is closed, whatever
-// fails: "grow" makes the value longer between the two queries, "memory"
-// runs out in the service (a read or write then fails like any other).
-TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
+// What reaches the service for a read (no text) or a write of `text`, and
+// that every key opened is closed, whatever fails: "grow" makes the value
+// longer between the two queries, "memory" runs out in the service (which
+// then fails like any other call).
+TEST(RegistryTextTest, CallsAskForTheSizeThenExactlyThatMuchAndCloseEveryKey) {
   const std::string kMax = std::string(1023 - kAbc.size(), 'V');  // the longest path's value
   const Calls kRead = {"open Software\\Abc read", "query V", "query V 2", "close"};
   const Calls kReadMax = {"open Software\\Abc read", "query " + kMax, "query " + kMax + " 2",
                           "close"};
+  const Calls kWrite = {"open Software\\Abc write", "set V=new", "close"};
   const struct {
-    std::string path, fault, expected;
+    std::string path, fault, text, result;  // result: the text read, or the write's status
     Calls calls;
   } kCases[] = {
-      {kAbc + "V", "", "x", kRead},
-      {kAbc + "V", "grow", "", kRead},
-      {kAbc + "V", "query", "", {"open Software\\Abc read", "query V", "close"}},
-      {kAbc + "V", "memory", "", {"open Software\\Abc read", "query V", "close"}},
-      {kAbc + "V", "open", "", {"open Software\\Abc read"}},
-      {kAbc + "W", "", "", {"open Software\\Abc read", "query W", "close"}},
-      {"HKEY_LOCAL_MACHINE\\Software\\V", "", "", {"open Software read"}},
-      {"hkey_local_machine\\Software\\Abc\\V", "", "", {}},
-      {"HKLM\\Software\\Abc\\V", "", "", {}},
-      {kAbc + kMax, "", "x", kReadMax},
-      {kAbc + kMax + "V", "", "", {}},
+      {kAbc + "V", "", "", "x", kRead},
+      {kAbc + "V", "grow", "", "", kRead},
+      {kAbc + "V", "query", "", "", {"open Software\\Abc read", "query V", "close"}},
+      {kAbc + "V", "memory", "", "", {"open Software\\Abc read", "query V", "close"}},
+      {kAbc + "V", "open", "", "", {"open Software\\Abc read"}},
+      {kAbc + "W", "", "", "", {"open Software\\Abc read", "query W", "close"}},
+      {"HKEY_LOCAL_MACHINE\\Software\\V", "", "", "", {"open Software read"}},
+      {"hkey_local_machine\\Software\\Abc\\V", "", "", "", {}},
+      {"HKLM\\Software\\Abc\\V", "", "", "", {}},
+      {kAbc + kMax, "", "", "x", kReadMax},
+      {kAbc + kMax + "V", "", "", "", {}},
+      // A write goes into an existing key only.
+      {kAbc + "V", "", "new", "0", kWrite},
+      {kAbc + "New", "", "new", "0", {"open Software\\Abc write", "set New=new", "close"}},
+      {kAbc, "", "new", "0", {"open Software\\Abc write", "set =new", "close"}},
+      {kAbc + "V", "set", "new", "1", kWrite},
+      {kAbc + "V", "memory", "new", "1", kWrite},
+      {"HKEY_LOCAL_MACHINE\\Software\\Missing\\V",
+       "",
+       "new",
+       "1",
+       {"open Software\\Missing write"}},
+      {"HKEY_LOCAL_MACHINE", "", "new", "1", {"open  write"}},
+      {"Software\\Abc\\V", "", "new", "1", {}},
+      {kAbc + kMax + "V", "", "new", "1", {}},
   };
   for (const auto& c : kCases) {
     FakeRegistry registry = With({kRegSz, "x\0"s});
@@ -89,35 +105,12 @@ TEST(RegistryTextTest, ReadAsksTheServiceForTheSizeThenExactlyThatMuch) {
     registry.grow_by = c.fault == "grow" ? 2 : 0;
     registry.fail_open = c.fault == "open";
     registry.fail_query = c.fault == "query";
-    registry.out_of_memory = c.fault == "memory";
-    EXPECT_EQ(ReadRegistryText(registry, c.path), c.expected) << c.path << c.fault;
-    EXPECT_EQ(registry.calls, c.calls) << c.path << c.fault;
-    EXPECT_EQ(registry.open_keys, 0) << c.path << c.fault;
-  }
-}
-
-TEST(RegistryTextTest, WritesAStringIntoAnExistingKeyOnly) {
-  const Calls kWrite = {"open Software\\Abc write", "set V=new", "close"};
-  const struct {
-    std::string path, fault;
-    int result;
-    Calls calls;
-  } kCases[] = {
-      {kAbc + "V", "", 0, kWrite},
-      {kAbc + "New", "", 0, {"open Software\\Abc write", "set New=new", "close"}},
-      {kAbc, "", 0, {"open Software\\Abc write", "set =new", "close"}},
-      {kAbc + "V", "set", 1, kWrite},
-      {kAbc + "V", "memory", 1, kWrite},
-      {"HKEY_LOCAL_MACHINE\\Software\\Missing\\V", "", 1, {"open Software\\Missing write"}},
-      {"HKEY_LOCAL_MACHINE", "", 1, {"open  write"}},
-      {"Software\\Abc\\V", "", 1, {}},
-      {kAbc + std::string(1024 - kAbc.size(), 'V'), "", 1, {}},
-  };
-  for (const auto& c : kCases) {
-    FakeRegistry registry = With({kRegSz, "old\0"s});
     registry.fail_set = c.fault == "set";
     registry.out_of_memory = c.fault == "memory";
-    EXPECT_EQ(WriteRegistryText(registry, c.path, "new"), c.result) << c.path << c.fault;
+    std::string result = c.text.empty()
+                             ? ReadRegistryText(registry, c.path)
+                             : std::to_string(WriteRegistryText(registry, c.path, c.text));
+    EXPECT_EQ(result, c.result) << c.path << c.fault;
     EXPECT_EQ(registry.calls, c.calls) << c.path << c.fault;
     EXPECT_EQ(registry.open_keys, 0) << c.path << c.fault;
   }
