@@ -20,9 +20,8 @@ using Strings = std::vector<std::string>;
 // holds the splitter against a second formulation of the rules.
 TEST(CommandLineTest, SplitsByEveryRule) {
   const struct {
-    const char* line;
-    const char* program_name;
-    std::vector<std::string> arguments;
+    std::string line, program_name;
+    Strings arguments;
   } kCases[] = {
       // Runs of spaces and tabs separate; nothing else splits.
       {"t \ta \t  b\t", "t", {"a", "b"}},
@@ -46,14 +45,16 @@ TEST(CommandLineTest, SplitsByEveryRule) {
   };
   for (const auto& c : kCases) {
     CommandLine split = SplitCommandLine(c.line);
-    EXPECT_EQ(split.program_name, c.program_name) << c.line;
-    EXPECT_EQ(split.arguments, c.arguments) << c.line;
+    EXPECT_EQ(std::pair(split.program_name, split.arguments),
+              std::pair(c.program_name, c.arguments))
+        << c.line;
   }
 }
 
 // Windows text-stream input from a console, and a failed read;
 // tests/fuzz/text_stream_fuzz.cc holds files, pipes and all output against a
 // model whatever the cuts between reads and buffers.
+
 // Each Read() result, for `reads` reads of up to `capacity` bytes.
 Strings ReadResults(InputStream& input, size_t capacity, size_t reads) {
   Strings results;

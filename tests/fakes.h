@@ -25,23 +25,20 @@ inline std::string TestFile(const std::string& name) {
   return text.str();
 }
 
-// Keeps what is written in `text`, or, when it `fails`, fails every write.
-class FakeOutput : public OutputStream {
- public:
-  explicit FakeOutput(bool fails = false) : fails_(fails) {}
+// Keeps what is written in `text`, or, when it `fails`, fails every write
+// (a full disk: failed from the start).
+struct FakeOutput : OutputStream {
+  explicit FakeOutput(bool fails = false) : fails(fails) {}
 
   void Write(std::string_view bytes) override {
-    failed_ |= fails_;
-    if (!fails_) text.append(bytes);
+    if (!fails) text.append(bytes);
   }
   void Flush() override { flushed = text; }
-  bool failed() const override { return failed_; }
+  bool failed() const override { return fails; }
 
+  bool fails;
   std::string text;
   std::string flushed;  // what had been written at the last Flush()
-
- private:
-  bool fails_, failed_ = false;
 };
 
 // Hands out `reads` in order (a read larger than the caller's buffer is
