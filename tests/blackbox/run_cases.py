@@ -5,8 +5,8 @@
 # (wine_prefix.py); at the end Wine's own `reg export` checks the registry.
 # Prints each failure, then "N passed, N failed"; exits with 1 on a failure,
 # 77 (skipped) without Wine.
-import argparse, contextlib, fnmatch, os, pty, re, select, shutil, subprocess, sys  # noqa: E401
-import tempfile, tty  # noqa: E401
+import argparse, contextlib, fnmatch, os, pathlib, pty, re, select, shutil, subprocess  # noqa
+import sys, tempfile, tty  # noqa: E401
 from subprocess import PIPE
 
 import cases as table
@@ -24,9 +24,8 @@ def command(case, programs, scratch):
     if len(programs) == 1:
         return [os.path.abspath(programs[0]), *case.args]
     line = case.raw if case.raw is not None else subprocess.list2cmdline(case.args)
-    path = os.path.join(scratch, "cmdline")
-    with open(path, "wb") as f:
-        f.write((f'"{dos_path(programs[0])}"' + (" " + line if line else "")).encode("cp1252"))
+    path = pathlib.Path(scratch, "cmdline")
+    path.write_bytes((f'"{dos_path(programs[0])}"' + (" " + line if line else "")).encode("cp1252"))
     return ["wine", os.path.abspath(programs[1]), dos_path(path)]
 
 

@@ -64,8 +64,8 @@ class WinePrefix:
             out = os.path.join(folder, "export.reg")
             for key in keys:
                 self.wine("reg", "export", key, dos_path(out), "/y")
-                with open(out, encoding="utf-16") as f:
-                    text = re.sub(r"\\\n *", "", f.read())  # joins wrapped hex data
+                # Joins wrapped hex data.
+                text = re.sub(r"\\\n *", "", pathlib.Path(out).read_text(encoding="utf-16"))
                 for line in text.splitlines():
                     if line.startswith("[") and line.endswith("]"):
                         section = line[1:-1].lower()
