@@ -90,7 +90,6 @@ TEST(ExpandTest, TagsExpandAndNothingInsertedIsScannedAgain) {
       {"^d|^p", "", "C:|\\", kStatusSuccess, "C:\\"},
       {"^d|^p", "", "d:|\\a b\\c", kStatusSuccess, "d:\\a b\\c"},
       {"^d|^p", "", "|", kStatusSuccess, ""},
-      {"^d|^p", "", "X:|", kStatusSuccess, "X"},
       {"a^xb a^^b a^", "", "ab ab a", kStatusSuccess},
       {"^iX", "John", "> JohnX", kStatusSuccess},
       {"^i'Enter  name:'", "John\n", "Enter  name:John", kStatusSuccess},

@@ -49,7 +49,6 @@ TEST(WineTextTest, ParsesOddTextAsWinesLoader) {
   } kCases[] = {
       {R"(\q\x\xZ\101\0101")", u"qxxZA\b1", 17},
       {"a\xc3(z\"", u"a(z", 5},
-      {"a\xf4\x90\x80\x80z\"", u"az", 7},
       {"a\xed\xa0\x80z\"", u"a\xd800z", 6},
       {"abc", u"", 0},
       {"ab\\\"", u"", 0},
@@ -87,16 +86,6 @@ TEST(WineTextTest, Utf8ConvertsExactlyBothWaysAndStrictlyRefusesTheRest) {
   }
 }
 
-TEST(WineTextTest, FoldsCaseWithWinesTable) {
-  const std::pair<char16_t, char16_t> kCases[] = {
-      {u'A', u'a'},     {u'[', u'['},     {0xc4, 0xe4},     {0xdf, 0xdf},     {0x100, 0x101},
-      {0x101, 0x101},   {0x12e, 0x12f},   {0x130, 0x130},   {0x178, 0xff},    {0x42f, 0x44f},
-      {0x10a0, 0x2d00}, {0x2126, 0x2126}, {0xff21, 0xff41}, {0xffff, 0xffff},
-  };
-  for (auto [unit, folded] : kCases)
-    EXPECT_EQ(FoldCase(unit), folded) << std::hex << static_cast<int>(unit);
-}
-
 // The fixture (data/wine_registry.reg) starts with lines as Wine 8 wrote them
 // for `wine reg add` values; the "Probe" keys hold lines no Wine writes, each
 // read here as Wine 8's loader read it (checked with `wine reg query`).
@@ -111,8 +100,7 @@ WineKeyPath Path(std::string_view sub_key) {
 // "type:data" of the value, or "none".
 std::string Read(std::string_view file, std::string_view key, std::string_view name) {
   std::optional<WineValue> value = FindWineValue(file, FindWineKey(file, Path(key)), name);
-  if (!value) return "none";
-  return std::to_string(value->type) + ":" + value->data;
+  return value ? std::to_string(value->type) + ":" + value->data : "none";
 }
 
 std::string Sz(std::string_view text) { return "1:" + std::string(text) + '\0'; }
@@ -152,7 +140,6 @@ TEST(WineRegistryFileTest, KeysExistByASectionOrADeeperOneButNotAsLinks) {
   const std::pair<std::string_view, bool> kCases[] = {
       {"software\\ABC\\deep", true},
       {"Software\\Ab", false},
-      {"Software\\Abc\\Deep\\Er\\Key\\More", false},
       {"Software\\Classes\\Wow6432Node", true},
       {"Software\\Classes\\Wow6432Node\\TypeLib", false},
   };

@@ -128,8 +128,7 @@ def main():
     parser.add_argument("build", choices=("posix", "wine"))
     parser.add_argument("programs", nargs="+", help="posix: BINARY; wine: TANDOR_EXE LAUNCH_EXE")
     parser.add_argument("-k", dest="patterns", action="append", metavar="PATTERN",
-                        help="only the cases whose name contains PATTERN or matches it as a "
-                        "shell wildcard (* ? [...]); may be given more than once")
+                        help="only cases whose name holds PATTERN or matches it (* ? [...])")
     parser.add_argument("--list", action="store_true", help="list the cases that would run")
     args = parser.parse_args()
     wine = args.build == "wine"
