@@ -85,6 +85,15 @@ TEST(WineTextTest, Utf8ConvertsExactlyBothWaysAndStrictlyRefusesTheRest) {
   }
 }
 
+// Wine's fold table: units in runs one and two apart, at their ends and just
+// past them, which must stay as they are.
+TEST(WineTextTest, FoldsCaseWithWinesTable) {
+  std::u16string units =
+      u"A[\u00c4\u00d7\u00df\u0100\u0101\u012e\u0130\u0178\u042f\u10a0\u2126\uff21";
+  for (char16_t& unit : units) unit = FoldCase(unit);
+  EXPECT_EQ(units, u"a[\u00e4\u00d7\u00df\u0101\u0101\u012f\u0130\u00ff\u044f\u2d00\u2126\uff41");
+}
+
 // The fixture (data/wine_registry.reg) starts with lines as Wine 8 wrote them
 // for `wine reg add` values; the "Probe" keys hold lines no Wine writes, each
 // read here as Wine 8's loader read it (checked with `wine reg query`).
