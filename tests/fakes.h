@@ -81,8 +81,7 @@ class FakeInput : public InputStream {
   bool fail_at_end_, failed_ = false;
 };
 
-class FakeConsole : public Console {
- public:
+struct FakeConsole : Console {
   explicit FakeConsole(std::vector<std::string> arguments = {}, FakeInput input = FakeInput(),
                        FakeOutput output = FakeOutput())
       : arguments(std::move(arguments)), input(std::move(input)), output(std::move(output)) {

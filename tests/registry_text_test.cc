@@ -31,13 +31,6 @@ TEST(RegistryPathTest, SplitsAtFirstAndLastBackslash) {
 
 const std::string kAbc = "HKEY_LOCAL_MACHINE\\Software\\Abc\\";
 
-// A registry holding one value, HKEY_LOCAL_MACHINE\Software\Abc\V.
-FakeRegistry With(const FakeValue& value) {
-  FakeRegistry registry;
-  registry.Put(kLocalMachine, "Software\\Abc", "V", value);
-  return registry;
-}
-
 TEST(RegistryTextTest, ReadsOnlyStringValuesUnder1024Bytes) {
   const std::pair<FakeValue, std::string> kCases[] = {
       {{kRegSz, "1.5\0"s}, "1.5"},
@@ -52,7 +45,8 @@ TEST(RegistryTextTest, ReadsOnlyStringValuesUnder1024Bytes) {
       {{kRegSz, ""}, ""},
   };
   for (const auto& [value, expected] : kCases) {
-    FakeRegistry registry = With(value);
+    FakeRegistry registry;
+    registry.Put(kLocalMachine, "Software\\Abc", "V", value);
     EXPECT_EQ(ReadRegistryText(registry, kAbc + "V"), expected) << value.data;
     EXPECT_EQ(registry.open_keys, 0);
   }
@@ -99,8 +93,8 @@ TEST(RegistryTextTest, CallsAskForTheSizeThenExactlyThatMuchAndCloseEveryKey) {
       {kAbc + kMax + "V", "", "new", "1", {}},
   };
   for (const auto& c : kCases) {
-    FakeRegistry registry = With({kRegSz, "x\0"s});
-    for (const std::string& name : {kMax, kMax + "V"})
+    FakeRegistry registry;
+    for (const std::string& name : {"V"s, kMax, kMax + "V"})
       registry.Put(kLocalMachine, "Software\\Abc", name, {kRegSz, "x\0"s});
     registry.grow_by = c.fault == "grow" ? 2 : 0;
     registry.fail_open = c.fault == "open";
