@@ -4,6 +4,7 @@
 // its calls and fails where it is told to.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -41,19 +42,14 @@ struct FakeOutput : OutputStream {
   std::string flushed;  // what had been written at the last Flush()
 };
 
-// Hands out `reads` in order (a read larger than the caller's buffer is
-// continued by the next call), then the end of input, or a failed read.
+// Hands out `reads` in order, then the end of input, or a failed read. A
+// read larger than the caller's buffer, or than `chunk`, is continued by the
+// next call.
 class FakeInput : public InputStream {
  public:
-  explicit FakeInput(std::vector<std::string> reads = {}, bool fail_at_end = false)
-      : reads_(std::move(reads)), fail_at_end_(fail_at_end) {}
-
-  // `data` in reads of at most `chunk` bytes.
-  static FakeInput Chunked(const std::string& data, size_t chunk) {
-    std::vector<std::string> reads;
-    for (size_t at = 0; at < data.size(); at += chunk) reads.push_back(data.substr(at, chunk));
-    return FakeInput(std::move(reads));
-  }
+  explicit FakeInput(std::vector<std::string> reads = {}, bool fail_at_end = false,
+                     size_t chunk = std::string::npos)
+      : reads_(std::move(reads)), fail_at_end_(fail_at_end), chunk_(chunk) {}
 
   size_t Read(char* buffer, size_t capacity) override {
     if (shown != nullptr) seen.push_back(shown->flushed);
@@ -62,7 +58,7 @@ class FakeInput : public InputStream {
       ++reads_at_end;
       return 0;
     }
-    size_t count = reads_[next_].copy(buffer, capacity);
+    size_t count = reads_[next_].copy(buffer, std::min(capacity, chunk_));
     reads_[next_].erase(0, count);
     if (reads_[next_].empty()) ++next_;
     return count;
@@ -77,8 +73,8 @@ class FakeInput : public InputStream {
 
  private:
   std::vector<std::string> reads_;
-  size_t next_ = 0;
   bool fail_at_end_, failed_ = false;
+  size_t next_ = 0, chunk_;
 };
 
 struct FakeConsole : Console {
@@ -107,8 +103,7 @@ struct FakeValue {
 
 // Keys are named by their root and sub-key exactly as opened; a key exists
 // once a value is put in it. Each call is recorded in `calls`.
-class FakeRegistry : public RegistryService {
- public:
+struct FakeRegistry : RegistryService {
   using Key = std::pair<uint32_t, std::string>;
 
   void Put(uint32_t root, const std::string& sub_key, const std::string& name,
@@ -121,8 +116,8 @@ class FakeRegistry : public RegistryService {
     calls.push_back(std::string("open ").append(sub_key).append(
         access == RegistryAccess::kRead ? " read" : " write"));
     if (fail_open || keys.count({root, std::string(sub_key)}) == 0) return false;
-    opened_.push_back({root, std::string(sub_key)});
-    *key = opened_.size();
+    opened.push_back({root, std::string(sub_key)});
+    *key = opened.size();
     ++open_keys;
     return true;
   }
@@ -132,7 +127,7 @@ class FakeRegistry : public RegistryService {
     calls.push_back(std::string("query ").append(name));
     if (data != nullptr) calls.back().append(" ").append(std::to_string(*size));
     if (out_of_memory) throw std::bad_alloc();
-    auto& values = keys[opened_.at(key - 1)];
+    auto& values = keys[opened.at(key - 1)];
     auto value = values.find(std::string(name));
     if (fail_query || value == values.end()) return false;
     std::string& stored = value->second.data;
@@ -148,8 +143,7 @@ class FakeRegistry : public RegistryService {
   bool SetString(RegistryKey key, std::string_view name, std::string_view text) override {
     calls.push_back(std::string("set ").append(name).append("=").append(text));
     if (out_of_memory) throw std::bad_alloc();
-    if (!fail_set)
-      keys[opened_.at(key - 1)][std::string(name)] = {kRegSz, std::string(text) + '\0'};
+    if (!fail_set) keys[opened.at(key - 1)][std::string(name)] = {kRegSz, std::string(text) + '\0'};
     return !fail_set;
   }
 
@@ -164,9 +158,7 @@ class FakeRegistry : public RegistryService {
   bool fail_open = false, fail_query = false, fail_set = false;
   bool out_of_memory = false;  // queries and sets throw std::bad_alloc
   size_t grow_by = 0;          // bytes a value grows by after a query for its size
-
- private:
-  std::vector<Key> opened_;  // handle n is opened_[n - 1]
+  std::vector<Key> opened;     // handle n is opened[n - 1]
 };
 
 }  // namespace tandor

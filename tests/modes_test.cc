@@ -40,6 +40,7 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
       {{"-x", "a", "b"}, usage, kStatusNotDone},
       {{"-r", "a", "b", "c"}, usage, kStatusNotDone},
       {{"-w", "a", "b"}, usage, kStatusNotDone},
+      {{"a", "b"}, usage, kStatusNotDone},
       {{"-r"}, "-r", kStatusSuccess},
       {{""}, "", kStatusSuccess},
       {{"-R", "a", "b"}, "b\n", kStatusSuccess},
@@ -67,7 +68,7 @@ constexpr std::string_view kKeyQuoteError =
 // reads.
 std::pair<std::string, int> Expand(std::string_view control, const std::string& typed,
                                    const std::string& directory) {
-  FakeConsole console({}, FakeInput::Chunked(typed, 1));
+  FakeConsole console({}, FakeInput({typed}, false, /*chunk=*/1));
   console.directory = directory;
   FakeRegistry registry;
   registry.Put(kLocalMachine, "Software\\Abc", "Version", {kRegSz, "1.5\0"s});
@@ -134,7 +135,7 @@ TEST(ExpandTest, PromptsAreFlushedBeforeEachReadAndFailedOutputEndsWithStatusOne
 // reads of `chunk` bytes, a block of `block` bytes at a time.
 std::string Filter(const std::string& input, std::string_view search, std::string_view replace,
                    size_t chunk, size_t block) {
-  FakeInput in = FakeInput::Chunked(input, chunk);
+  FakeInput in({input}, false, chunk);
   FakeOutput out;
   int status = FilterStreamInBlocks(search, replace, in, out, block);
   return out.text + std::to_string(status);
@@ -156,6 +157,8 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
       {"ppass XX pass X", "pass XX", "-", "p- pass X\n0"},
       {"a-b\n", "-", "\n", "a\nb\n0"},
       {"xx\n\nx", "x", "", "\n\n\n0"},
+      // More occurrences in one block than the filter gathers in one pass.
+      {std::string(5000, 'a'), "a", "b", std::string(5000, 'b') + "\n0"},
       {"Pass XX\n", "pass XX", "y", "Pass XX\n1"},
       {"", "a", "b", "1"},
       {"abc", "", "y", "abc\n1"},
@@ -165,8 +168,8 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
       {"x\0y\r\n%s\x1a\r"s, "\0y\r"s, "%d", "x%d\n%s\x1a\r\n0"},
   };
   for (const auto& c : kCases) {
-    for (size_t chunk : {1, 2, 3, 4096}) {
-      for (size_t block : {1, 2, 5, 4096}) {
+    for (size_t chunk : {1, 2, 3, 8192}) {
+      for (size_t block : {1, 2, 5, 8192}) {
         EXPECT_EQ(Filter(c.input, c.search, c.replace, chunk, block), c.output)
             << c.input << " chunk " << chunk << " block " << block;
       }

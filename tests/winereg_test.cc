@@ -197,6 +197,7 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
       {f, s, "LongBin", "short", Replaced(f, "hex:ab,ab,ab,\\\n  ab,ab,\\\n  ab", "\"short\"")},
       {f, s, "New\xe2\x82\xac", "\"q\" \xc3\xa9z",
        Replaced(f, kPlain, kPlain + "\"New\\x20ac\"=\"\\\"q\\\" \\xe9z\"\n")},
+      {kMin + kA + "[a]\n \"V\" = \"2\"\n", "A", "v", "3", kMin + kA + "[a]\n \"V\" = \"3\"\n"},
       {kMin + kA + "[B]\n[a]\n#time=1\n\n;c\n[C]\n", "A", "w", "2",
        kMin + kA + "[B]\n[a]\n#time=1dd85da8546dcae\n\"w\"=\"2\"\n\n;c\n[C]\n"},
       {kCrLf, "A", "w", "2", kCrLf + "\"w\"=\"2\"\r\n"},
