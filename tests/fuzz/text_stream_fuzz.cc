@@ -75,11 +75,12 @@ void FuzzOne(std::string_view data) {
   BufferedOutput output(crlf, buffer_size, console);
   Cuts pieces{data.substr(4, 4)};
   if (data[3] & 4) channel.fail_at = static_cast<uint8_t>(data[3]) >> 3;
-  for (size_t done = 0, count; done < text.size();) {
-    output.Write(text.substr(done, count = pieces.Next() * (data[3] & 2 ? 64 : 1)));
-    done = std::min(done + count, text.size());
+  for (size_t done = 0, lines = 0; done < text.size();) {
+    std::string_view piece = text.substr(done, pieces.Next() * (data[3] & 2 ? 64 : 1));
+    output.Write(piece);
+    done += piece.size();
+    lines += std::count(piece.begin(), piece.end(), '\n');
     // Until a buffer is full no thread writes behind, so `written` is safe to read.
-    size_t lines = std::count(text.begin(), text.begin() + done, '\n');
     if ((console || done < buffer_size) && !channel.write_failed &&
         channel.written.size() != (console ? done + lines : 0))
       abort();
