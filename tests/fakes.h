@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,6 +17,7 @@
 
 #include "console/console.h"
 #include "registry/registry_service.h"
+#include "registry/registry_text.h"
 
 namespace tandor {
 
@@ -140,11 +142,18 @@ struct FakeRegistry : RegistryService {
     return true;
   }
 
-  bool SetString(RegistryKey key, std::string_view name, std::string_view text) override {
+  bool SetString(RegistryKey key, std::string_view name, std::string_view expected,
+                 std::string_view text) override {
     calls.push_back(std::string("set ").append(name).append("=").append(text));
     if (out_of_memory) throw std::bad_alloc();
-    if (!fail_set) keys[opened.at(key - 1)][std::string(name)] = {kRegSz, std::string(text) + '\0'};
-    return !fail_set;
+    auto& values = keys[opened.at(key - 1)];
+    if (changed_to) values[std::string(name)] = {kRegSz, *changed_to};
+    auto value = values.find(std::string(name));
+    std::string_view now =
+        value == values.end() ? "" : StringValueText(value->second.type, value->second.data);
+    if (fail_set || now != expected) return false;
+    values[std::string(name)] = {kRegSz, std::string(text) + '\0'};
+    return true;
   }
 
   void Close(RegistryKey) override {
@@ -158,7 +167,9 @@ struct FakeRegistry : RegistryService {
   bool fail_open = false, fail_query = false, fail_set = false;
   bool out_of_memory = false;  // queries and sets throw std::bad_alloc
   size_t grow_by = 0;          // bytes a value grows by after a query for its size
-  std::vector<Key> opened;     // handle n is opened[n - 1]
+  // Data another process gives the value just before it is set.
+  std::optional<std::string> changed_to;
+  std::vector<Key> opened;  // handle n is opened[n - 1]
 };
 
 }  // namespace tandor

@@ -241,31 +241,37 @@ TEST(OccurrenceFinderTest, AgreesWithPlainSearch) {
 const std::string kPath = "HKEY_CURRENT_USER\\Software\\%s%n\\V";
 const std::string kMissing = "\nERROR: Registry key not found: " + kPath + "\n\n";
 
+// What happens to the value between the rewrite's read and its write.
+enum class Meanwhile { kNothing, kTheWriteFails, kAnotherProcessChangesIt };
+
 TEST(RewriteTest, ReplacesEveryOccurrenceAndReportsTheOutcome) {
   const std::string kThousand = std::string(1000, 'G') + '\0';
   const std::string kGrown = std::string(2000, 'G') + '\0';
   const struct {
     uint32_t type;
     std::string data, search, replace;
-    bool fail_set;
+    Meanwhile meanwhile;
     std::string_view output;
     int status;
     std::string after;  // the value's data afterwards
   } kCases[] = {
-      {kRegSz, "a X b X c\0"s, "X", "Y", false, kOk, 0, "a Y b Y c\0"s},
-      {kRegSz, "abc\0"s, "c", "%s", false, kOk, 0, "ab%s\0"s},
+      {kRegSz, "a X b X c\0"s, "X", "Y", Meanwhile::kNothing, kOk, 0, "a Y b Y c\0"s},
+      {kRegSz, "abc\0"s, "c", "%s", Meanwhile::kNothing, kOk, 0, "ab%s\0"s},
       // The write sets no bound: the value may outgrow what a read accepts.
-      {kRegSz, kThousand, "G", "GG", false, kOk, 0, kGrown},
-      {kRegSz, "abc\0"s, "x", "y", false, kNotFound, 1, "abc\0"s},
-      {kRegSz, "abc\0"s, "", "y", false, kNotFound, 1, "abc\0"s},
-      {kRegSz, "abc\0"s, "b", "y", true, kFailed, 2, "abc\0"s},
-      {kRegExpandSz, "abc\0"s, "b", "y", false, kMissing, 3, "abc\0"s},
-      {kRegSz, "\0"s, "b", "y", false, kMissing, 3, "\0"s},
+      {kRegSz, kThousand, "G", "GG", Meanwhile::kNothing, kOk, 0, kGrown},
+      {kRegSz, "abc\0"s, "x", "y", Meanwhile::kNothing, kNotFound, 1, "abc\0"s},
+      {kRegSz, "abc\0"s, "", "y", Meanwhile::kNothing, kNotFound, 1, "abc\0"s},
+      {kRegSz, "abc\0"s, "b", "y", Meanwhile::kTheWriteFails, kFailed, 2, "abc\0"s},
+      // The other change is kept, not overwritten with text made from the old.
+      {kRegSz, "abc\0"s, "b", "y", Meanwhile::kAnotherProcessChangesIt, kFailed, 2, "new\0"s},
+      {kRegExpandSz, "abc\0"s, "b", "y", Meanwhile::kNothing, kMissing, 3, "abc\0"s},
+      {kRegSz, "\0"s, "b", "y", Meanwhile::kNothing, kMissing, 3, "\0"s},
   };
   for (const auto& c : kCases) {
     FakeRegistry registry;
     registry.Put(kCurrentUser, "Software\\%s%n", "V", {c.type, c.data});
-    registry.fail_set = c.fail_set;
+    registry.fail_set = c.meanwhile == Meanwhile::kTheWriteFails;
+    if (c.meanwhile == Meanwhile::kAnotherProcessChangesIt) registry.changed_to = "new\0"s;
     FakeOutput output;
     EXPECT_EQ(RewriteRegistryValue(kPath, c.search, c.replace, output, registry), c.status)
         << c.data << " " << c.search;

@@ -91,10 +91,13 @@ TEST_F(RegistryPosixTest, LimitsNeitherKillNorTear) {
   EXPECT_EQ(Shell("{ cat err; ls -a pfx; } | diff files -"), 0);
 }
 
+// Whether a server serves the prefix, or cannot be ruled out.
+bool ServerRuns() { return !WineServerLockout(getenv("WINEPREFIX")).Acquire(); }
+
 // Waits until the prefix's server lock is `held`, for up to five seconds.
 bool WaitForServer(bool held) {
-  for (int i = 0; i < 100 && WineServerRuns(getenv("WINEPREFIX")) != held; ++i) usleep(50000);
-  return WineServerRuns(getenv("WINEPREFIX")) == held;
+  for (int i = 0; i < 100 && ServerRuns() != held; ++i) usleep(50000);
+  return ServerRuns() == held;
 }
 
 // A running server would overwrite the file at its next save, so the write

@@ -177,8 +177,8 @@ std::string Replaced(std::string_view file, std::string_view from, std::string_v
 // `file` as SetWineString's splices change it; nullopt when it refuses.
 std::optional<std::string> Edited(std::string_view file, std::string_view key,
                                   std::string_view name, std::string_view text, WineTime now) {
-  std::optional<TextSplices> splices = SetWineString(file, Path(key), name, text, now);
-  return splices ? std::optional(Spliced(file, *splices)) : std::nullopt;
+  std::optional<WineStringEdit> edit = SetWineString(file, Path(key), name, text, now);
+  return edit ? std::optional(Spliced(file, edit->splices)) : std::nullopt;
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {

@@ -37,7 +37,7 @@ int RewriteRegistryValue(std::string_view regkey, std::string_view search_string
   std::string output_buffer = ReplaceAll(line_buffer, search_string, replace_string, &found);
   output.Write("\n");
   if (!found) return Finish(output, kNotFoundMessage, kStatusNotDone);
-  if (WriteRegistryText(registry, regkey, output_buffer) != 0)
+  if (WriteRegistryText(registry, regkey, line_buffer, output_buffer) != 0)
     return Finish(output, kWriteFailedMessage, kStatusWriteFailed);
   return Finish(output, kSuccessMessage, kStatusSuccess);
 }

@@ -44,9 +44,11 @@ class FdSink : public ByteSink {
 class PosixConsole : public Console {
  public:
   PosixConsole(int argc, char** argv) : arguments_(argv + (argc > 0 ? 1 : 0), argv + argc) {
-    // A reader that went away is a failed write, reported through the exit
-    // status rather than by a signal that ends the run mid-output.
+    // A reader that went away, or a file size limit, is a failed write,
+    // reported through the exit status rather than by a signal that ends
+    // the run mid-output (and would leave a registry write's temporary file).
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
   }
 
   const std::vector<std::string>& Arguments() override { return arguments_; }

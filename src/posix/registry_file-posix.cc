@@ -5,12 +5,12 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -21,9 +21,6 @@ namespace tandor {
 
 namespace {
 
-// How long a rewrite waits for another run's lock before it gives up.
-constexpr int kLockWaitMilliseconds = 30000;
-
 // O_NONBLOCK: a FIFO or device in place of a registry file must not block.
 int OpenForReading(const std::string& path) {
   return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -32,74 +29,56 @@ int OpenForReading(const std::string& path) {
 bool ReadAll(int fd, std::string* text) {
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  if (static_cast<uint64_t>(info.st_size) > kMaxRegistryFileSize) return false;
-  text->clear();
-  text->reserve(static_cast<size_t>(info.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t count = pread(fd, buffer, sizeof buffer, static_cast<off_t>(text->size()));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return false;
-    if (count == 0) return true;
-    if (text->size() + static_cast<size_t>(count) > kMaxRegistryFileSize) return false;
-    text->append(buffer, static_cast<size_t>(count));
-  }
+  return ReadToEnd(fd, kMaxRegistryFileSize, text);
 }
 
 void IgnoreResult(int) {}
-
-void SleepMilliseconds(long milliseconds) {
-  struct timespec pause = {0, milliseconds * 1000000};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
 
 // Takes the exclusive lock of the file `path` names. Another run may rename
 // a new file over `path` while this one waits for the lock of the old one;
 // the lock counts only once `path` still names the locked file, so the
 // locked text is the current one.
 bool LockCurrentFile(const std::string& path, Fd* fd, struct stat* info) {
-  for (int waited = 0; waited < kLockWaitMilliseconds;) {
+  for (;;) {
     fd->Reset(OpenForReading(path));
-    if (!fd->valid() || fstat(fd->get(), info) != 0 || !S_ISREG(info->st_mode)) return false;
-    if (flock(fd->get(), LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return false;
-      SleepMilliseconds(2);
-      waited += 2;
-      continue;
+    if (!fd->valid() || fstat(fd->get(), info) != 0 || !S_ISREG(info->st_mode) ||
+        !LockExclusively(fd->get())) {
+      return false;
     }
     struct stat named;
     if (stat(path.c_str(), &named) != 0) return false;
-    if (named.st_dev == info->st_dev && named.st_ino == info->st_ino) return true;
-    ++waited;
+    if (PlaceOf(named) == PlaceOf(*info)) return true;
   }
-  return false;
 }
 
-// The process is not killed by a file size limit (SIGXFSZ) while it writes:
-// the write fails with EFBIG instead, so the temporary file can be removed.
-class FileSizeSignalIgnored {
- public:
-  FileSizeSignalIgnored() {
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGXFSZ, &ignore, &saved_);
-  }
-  ~FileSizeSignalIgnored() { sigaction(SIGXFSZ, &saved_, nullptr); }
-
- private:
-  struct sigaction saved_;
-};
+// Whether `path` still names the file of `locked` as it was when locked:
+// nothing that does not take the lock (Wine saving its registry) has
+// replaced it or written to it since.
+bool StillAsLocked(const std::string& path, const struct stat& locked) {
+  struct stat now;
+  return stat(path.c_str(), &now) == 0 && PlaceOf(now) == PlaceOf(locked) &&
+         now.st_size == locked.st_size && now.st_mtim.tv_sec == locked.st_mtim.tv_sec &&
+         now.st_mtim.tv_nsec == locked.st_mtim.tv_nsec;
+}
 
 // The temporary file a catchable signal removes before the process ends:
 // prepared before the file is created, so the handler only has to unlink it.
 char pending_path[PATH_MAX + 64];
 volatile sig_atomic_t pending = 0;
 
-// The signals that end a process by default and can be caught.
-constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGPIPE, SIGALRM,
-                                  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+// The signals whose default action ends the process, but for the real-time
+// ones (SIGRTMIN to SIGRTMAX), which are not constants. SIGKILL and SIGSTOP
+// cannot be caught: a file left by SIGKILL is removed by the next rewrite.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                                  SIGBUS,  SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
+                                  SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
+                                  SIGPROF, SIGIO,   SIGPWR,    SIGSYS};
+
+bool EndsTheProcess(int signal_number) {
+  return std::find(std::begin(kEndingSignals), std::end(kEndingSignals), signal_number) !=
+             std::end(kEndingSignals) ||
+         (signal_number >= SIGRTMIN && signal_number <= SIGRTMAX);
+}
 
 extern "C" void RemovePendingAndEnd(int signal_number) {
   if (pending) unlink(pending_path);
@@ -119,17 +98,19 @@ class PendingFileRemover {
     struct sigaction remove = {};
     remove.sa_handler = RemovePendingAndEnd;
     sigfillset(&remove.sa_mask);
-    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
-      sigaction(kEndingSignals[i], nullptr, &saved_[i]);
-      if (saved_[i].sa_handler != SIG_IGN) sigaction(kEndingSignals[i], &remove, nullptr);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+      if (!EndsTheProcess(signal_number)) continue;
+      sigaction(signal_number, nullptr, &saved_[signal_number]);
+      if (saved_[signal_number].sa_handler != SIG_IGN) sigaction(signal_number, &remove, nullptr);
     }
   }
   PendingFileRemover(const PendingFileRemover&) = delete;
   PendingFileRemover& operator=(const PendingFileRemover&) = delete;
   ~PendingFileRemover() {
     pending = 0;
-    for (size_t i = 0; i < std::size(kEndingSignals); ++i)
-      sigaction(kEndingSignals[i], &saved_[i], nullptr);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+      if (EndsTheProcess(signal_number)) sigaction(signal_number, &saved_[signal_number], nullptr);
+    }
   }
 
   // `path` is removed if a signal ends the process, until Clear().
@@ -143,7 +124,7 @@ class PendingFileRemover {
   void Clear() { pending = 0; }
 
  private:
-  struct sigaction saved_[std::size(kEndingSignals)];
+  struct sigaction saved_[NSIG];
 };
 
 // What this run names its temporary files: "<target>.tandor-<pid>-<n>.tmp".
@@ -200,7 +181,6 @@ class TemporaryFile {
   // the owner of `like`, and flushes it to disk.
   bool Write(std::string_view text, const TextSplices& splices, const struct stat& like) {
     if (!fd_.valid()) return false;
-    FileSizeSignalIgnored no_signal;
     size_t at = 0;
     for (const TextSplice& splice : splices) {
       if (splice.begin < at || splice.end < splice.begin || splice.end > text.size()) return false;
@@ -234,17 +214,6 @@ class TemporaryFile {
   bool committed_ = false;
 };
 
-// Whether `splices` leave `text` as it is.
-bool ChangesNothing(std::string_view text, const TextSplices& splices) {
-  for (const TextSplice& splice : splices) {
-    if (splice.begin > splice.end || splice.end > text.size() ||
-        text.substr(splice.begin, splice.end - splice.begin) != splice.text) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -268,7 +237,7 @@ std::optional<std::string> ReadRegistryFile(const std::string& path) {
 }
 
 bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
-                         const ReplaceGate& gate) {
+                         const ReplaceCheck& may_replace) {
   // The file itself is replaced, not a symbolic link on the way to it.
   std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
   if (!resolved) return false;
@@ -284,13 +253,12 @@ bool RewriteRegistryFile(const std::string& path, const RegistryFileEdit& edit,
   if (!ReadAll(locked.get(), &current)) return false;
   std::optional<TextSplices> splices = edit(current);
   if (!splices) return false;
-  if (ChangesNothing(current, *splices)) return true;
+  if (splices->empty()) return true;
   TemporaryFile temporary(target);
   if (!temporary.Write(current, *splices, info)) return false;
-  bool replaced = false;
-  bool vouched = gate([&] { return replaced = temporary.RenameOver(target); });
-  if (replaced) SyncFolder(folder);
-  return vouched && replaced;  // the lock is released as `locked` closes, after the rename
+  if (!may_replace() || !StillAsLocked(target, info) || !temporary.RenameOver(target)) return false;
+  SyncFolder(folder);
+  return true;  // the lock is released as `locked` closes, after the rename
 }
 
 }  // namespace tandor

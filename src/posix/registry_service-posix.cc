@@ -1,7 +1,6 @@
 // The registry of a Wine prefix, read from and written to its registry files.
 #include <time.h>
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "posix/wine_server.h"
 #include "registry/registry_path.h"
 #include "registry/registry_service.h"
+#include "registry/registry_text.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_items.h"
 #include "winereg/wine_registry_text.h"
@@ -87,29 +87,37 @@ class WineRegistry : public RegistryService {
     return true;
   }
 
-  bool SetString(RegistryKey key, std::string_view value_name, std::string_view text) override {
+  bool SetString(RegistryKey key, std::string_view value_name, std::string_view expected,
+                 std::string_view text) override {
     OpenedFileKey* opened = Find(key, RegistryAccess::kWrite);
     if (opened == nullptr) return false;
     const FileKey& where = opened->where;
-    // A running wineserver would overwrite the file at its next save; seen
-    // now, it costs no write.
-    if (WineServerRuns(Prefix())) return false;
+    // From before the file is read until after it is replaced, no server
+    // may start on the prefix: it would load one text and later save it over
+    // the other.
+    WineServerLockout lockout(Prefix());
+    if (!lockout.Acquire()) return false;
     // The rewrite reads the file anew under its lock: the copy read when the
     // key was opened would only double the memory a large file takes.
     opened->text.reset();
     files_.erase(where.file);
     WineTime now = Now();
-    return RewriteRegistryFile(
+    bool written = RewriteRegistryFile(
         FilePath(where.file),
-        [&](std::string_view current) {
-          return SetWineString(current, where.path, value_name, text, now);
+        [&](std::string_view current) -> std::optional<TextSplices> {
+          std::optional<WineStringEdit> edit =
+              SetWineString(current, where.path, value_name, text, now);
+          if (!edit) return std::nullopt;
+          const std::optional<WineValue>& old = edit->old_value;
+          // Changed since it was read: this text must not replace that change.
+          if ((old ? StringValueText(old->type, old->data) : "") != expected) return std::nullopt;
+          return std::move(edit->splices);
         },
-        [&](const std::function<bool()>& replace) {
-          // No server may start from the last check to the rename, and none
-          // may have loaded the old file meanwhile.
-          WineServerLockout lockout(Prefix());
-          return lockout.Acquire() && replace() && lockout.StillClear();
-        });
+        [&] { return lockout.StillClear(); });
+    // A server that started in a folder the lockout could not know of has
+    // loaded one text or the other, and will save it; seen now, the write
+    // fails, though the file holds it.
+    return written && lockout.StillClear();
   }
 
   void Close(RegistryKey key) override {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "posix/fd.h"
 #include "posix/wine_prefix.h"
 
 namespace tandor {
@@ -13,8 +14,7 @@ namespace {
 
 struct Drive {
   char letter;  // upper case
-  dev_t device;
-  ino_t inode;
+  FilePlace target;
 };
 
 // The prefix's drives, A to Z, by the identity of the directory each names.
@@ -26,7 +26,7 @@ std::vector<Drive> ListDrives(const std::string& prefix) {
     std::string link = prefix + "/dosdevices/" + letter + ":";
     struct stat target;
     if (stat(link.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) continue;
-    drives.push_back({static_cast<char>(letter - 'a' + 'A'), target.st_dev, target.st_ino});
+    drives.push_back({static_cast<char>(letter - 'a' + 'A'), PlaceOf(target)});
   }
   return drives;
 }
@@ -35,7 +35,7 @@ const Drive* DriveOf(const std::vector<Drive>& drives, const std::string& direct
   struct stat info;
   if (stat(directory.empty() ? "/" : directory.c_str(), &info) != 0) return nullptr;
   for (const Drive& drive : drives) {
-    if (drive.device == info.st_dev && drive.inode == info.st_ino) return &drive;
+    if (drive.target == PlaceOf(info)) return &drive;
   }
   return nullptr;
 }

@@ -1,16 +1,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,31 +22,33 @@ namespace {
 
 // What identifies a prefix's servers.
 struct PrefixId {
-  dev_t dev = 0;
-  ino_t ino = 0;
+  FilePlace place;
   uid_t owner = 0;
   std::string server_dir;   // "server-<dev>-<inode>"
   std::string debian_name;  // the name in $prefix/wineserver, if any
 };
 
+// Up to `limit` bytes of the file `path`; false (errno set) when it cannot
+// be read whole.
+bool ReadSmallFile(const std::string& path, size_t limit, std::string* text) {
+  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return fd.valid() && ReadToEnd(fd.get(), limit, text);
+}
+
 // The name Debian's build keeps in $prefix/wineserver ("wine-wYDHjo"); empty
 // when there is no such file. False when the file exists but cannot be read.
 bool DebianServerName(const std::string& prefix, std::string* name) {
   name->clear();
-  Fd fd(open((prefix + "/wineserver").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return errno == ENOENT;
-  char buffer[256];
-  ssize_t count = read(fd.get(), buffer, sizeof buffer);
-  if (count < 0) return false;
-  name->assign(buffer, count);
+  if (!ReadSmallFile(prefix + "/wineserver", 256, name)) return errno == ENOENT;
   while (!name->empty() && (name->back() == '\n' || name->back() == ' ')) name->pop_back();
   return name->find('/') == std::string::npos;
 }
 
 // False when the prefix's details cannot be read.
-bool Identify(const std::string& prefix, const struct stat& info, PrefixId* id) {
-  id->dev = info.st_dev;
-  id->ino = info.st_ino;
+bool Identify(const std::string& prefix, PrefixId* id) {
+  struct stat info;
+  if (stat(prefix.c_str(), &info) != 0) return false;
+  id->place = PlaceOf(info);
   // Wine runs a prefix only as its owner, so the server's folder is named
   // after the owner's uid, whoever asks.
   id->owner = info.st_uid;
@@ -59,11 +59,8 @@ bool Identify(const std::string& prefix, const struct stat& info, PrefixId* id) 
   return DebianServerName(prefix, &id->debian_name);
 }
 
-bool Same(const struct stat& a, dev_t dev, ino_t ino) { return a.st_dev == dev && a.st_ino == ino; }
-
 bool Among(const std::vector<FilePlace>& places, const struct stat& info) {
-  return std::any_of(places.begin(), places.end(),
-                     [&](const auto& place) { return Same(info, place.dev, place.ino); });
+  return std::find(places.begin(), places.end(), PlaceOf(info)) != places.end();
 }
 
 // The folders a server of the prefix may have made its directory in: upstream
@@ -100,31 +97,35 @@ bool MakeWineDir(const std::string& dir, uid_t owner) {
   return S_ISDIR(info.st_mode) && info.st_uid == owner && (info.st_mode & 077) == 0;
 }
 
-// Up to `limit` bytes of a /proc file; false (errno set) when it cannot be read.
-bool ReadProcFile(const std::string& path, size_t limit, std::string* text) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
-  text->clear();
-  char buffer[4096];
-  while (text->size() < limit) {
-    ssize_t count = read(fd.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return false;
-    if (count == 0) break;
-    text->append(buffer, static_cast<size_t>(count));
-  }
-  return true;
-}
-
 bool Gone() { return errno == ENOENT || errno == ESRCH; }
+
+// The home folder of the user `uid` in /etc/passwd, where Wine looks when
+// HOME is not set; nullopt when it is not listed there.
+std::optional<std::string> PasswdHome(uid_t uid) {
+  std::string passwd;
+  if (!ReadSmallFile("/etc/passwd", size_t{16} << 20, &passwd)) return std::nullopt;
+  std::string_view rest = passwd;
+  while (!rest.empty()) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+    // name:password:uid:gid:gecos:home:shell
+    std::string_view fields[7];
+    for (std::string_view& field : fields) {
+      field = line.substr(0, line.find(':'));
+      line.remove_prefix(std::min(field.size() + 1, line.size()));
+    }
+    if (fields[2] == std::to_string(uid)) return std::string(fields[5]);
+  }
+  return std::nullopt;
+}
 
 enum class Verdict { kUnrelated, kServes, kUnknown };
 
-// The prefix that the environment `environ` (of the process `proc`) names,
-// and its TMPDIR, appended to `tmpdirs`.
+// The prefix that the environment `environ` of a server owned by `id.owner`
+// names, as Wine takes it; appends its TMPDIR to `tmpdirs`.
 Verdict NamedPrefix(const PrefixId& id, std::string_view environ,
                     std::vector<std::string>* tmpdirs) {
-  std::string wineprefix, home;
+  std::optional<std::string> wineprefix, home;
   for (size_t end; !environ.empty(); environ.remove_prefix(std::min(end + 1, environ.size()))) {
     end = std::min(environ.find('\0'), environ.size());
     std::string_view entry = environ.substr(0, end);
@@ -132,46 +133,80 @@ Verdict NamedPrefix(const PrefixId& id, std::string_view environ,
     if (entry.starts_with("HOME=")) home = entry.substr(5);
     if (entry.starts_with("TMPDIR=/")) tmpdirs->emplace_back(entry.substr(7));
   }
-  std::string prefix = !wineprefix.empty() ? wineprefix : home.empty() ? "" : home + "/.wine";
-  if (prefix.empty()) return Verdict::kUnknown;
-  if (prefix[0] != '/') return Verdict::kUnrelated;  // Wine refuses a relative prefix
+  if (!home) home = PasswdHome(id.owner);
+  if (!wineprefix && !home) return Verdict::kUnknown;
+  std::string prefix = wineprefix ? *wineprefix : *home + "/.wine";
+  // Wine refuses to run on a relative prefix.
+  if (!prefix.starts_with('/')) return Verdict::kUnrelated;
   struct stat info;
   // A prefix that does not exist is not this one (Debian's wrapper script,
   // named wineserver too, is in that state before it starts the server).
   if (stat(prefix.c_str(), &info) != 0)
     return errno == ENOENT ? Verdict::kUnrelated : Verdict::kUnknown;
-  return Same(info, id.dev, id.ino) ? Verdict::kServes : Verdict::kUnrelated;
+  return PlaceOf(info) == id.place ? Verdict::kServes : Verdict::kUnrelated;
 }
 
-// Whether the wineserver process `proc` ("/proc/<pid>") serves the prefix.
-// A server sits in its server directory, or in the prefix while it loads or
-// saves; before it gets there, its environment names its prefix.
-Verdict Classify(const PrefixId& id, const std::string& proc, const std::vector<FilePlace>& locked,
-                 std::vector<std::string>* tmpdirs) {
-  std::string environ;
-  bool environ_read = ReadProcFile(proc + "/environ", size_t{1} << 20, &environ);
-  int environ_error = errno;
+// Whether the process `proc` ("/proc/<pid>") has let go of its memory, as a
+// process does on its way out: it runs no code again, so it can neither load
+// the registry nor save it. Its environment then reads as empty.
+bool Exiting(const std::string& proc) {
+  std::string statm;
+  return ReadSmallFile(proc + "/statm", 256, &statm) && statm.starts_with("0 ");
+}
+
+// Whether the process `proc` serves the prefix by where it works: in the
+// prefix's server directory, or (`named_server`: a process named wineserver)
+// in the prefix itself while it loads or saves. Processes in the server
+// directories `locked` cannot hold their lock, so they have loaded nothing
+// and will back off. Nullopt when that does not settle it.
+std::optional<Verdict> ByWorkingFolder(const PrefixId& id, const std::string& proc,
+                                       const std::vector<FilePlace>& locked, bool named_server) {
   char link[PATH_MAX];
   ssize_t size = readlink((proc + "/cwd").c_str(), link, sizeof link);
-  if (size < 0) return Gone() ? Verdict::kUnrelated : Verdict::kUnknown;
+  if (size < 0) {
+    // Another user's process under hidepid, or one that is not dumpable,
+    // keeps its folder to itself; only one named wineserver must tell.
+    if (Gone() || !named_server) return Verdict::kUnrelated;
+    return Verdict::kUnknown;
+  }
   std::string_view cwd(link, static_cast<size_t>(size));
   if (cwd.ends_with(" (deleted)")) cwd.remove_suffix(10);
   std::string_view leaf = cwd.substr(cwd.rfind('/') + 1);
   struct stat here;
   bool here_known = stat((proc + "/cwd").c_str(), &here) == 0;
-  // It cannot hold the lock of a directory locked here, so it has loaded
-  // nothing and will back off.
   if (here_known && Among(locked, here)) return Verdict::kUnrelated;
-  if (leaf == id.server_dir || (here_known && Same(here, id.dev, id.ino))) return Verdict::kServes;
+  if (leaf == id.server_dir) return Verdict::kServes;
+  if (!named_server) return Verdict::kUnrelated;
+  if (here_known && PlaceOf(here) == id.place) return Verdict::kServes;
   if (leaf.starts_with("server-")) return Verdict::kUnrelated;  // another prefix's server
-  errno = environ_error;
-  if (!environ_read) return Gone() ? Verdict::kUnrelated : Verdict::kUnknown;
+  return std::nullopt;
+}
+
+// Whether the process `proc` of the prefix's owner serves the prefix. A
+// server sits in its server directory, or in the prefix while it loads or
+// saves; before it gets there, its environment names its prefix. Any
+// process in the server directory counts, whatever its name: a renamed
+// server, or one started through the dynamic loader.
+Verdict Classify(const PrefixId& id, const std::string& proc, const std::vector<FilePlace>& locked,
+                 std::vector<std::string>* tmpdirs) {
+  std::string comm;
+  if (!ReadSmallFile(proc + "/comm", 64, &comm)) return Verdict::kUnrelated;  // gone
+  // Upstream's "wineserver", Debian's "wineserver64" and its wrapper script.
+  bool named_server = comm.starts_with("wineserver");
+  if (named_server && Exiting(proc)) return Verdict::kUnrelated;
+  if (std::optional<Verdict> verdict = ByWorkingFolder(id, proc, locked, named_server))
+    return *verdict;
+  std::string environ;
+  if (!ReadSmallFile(proc + "/environ", size_t{4} << 20, &environ))
+    return Gone() ? Verdict::kUnrelated : Verdict::kUnknown;
+  // An environment that reads empty may be one the process has let go of.
+  if (environ.empty() && Exiting(proc)) return Verdict::kUnrelated;
   return NamedPrefix(id, environ, tmpdirs);
 }
 
-// Whether no wineserver process of the prefix's owner may serve it, leaving
-// aside those in the server directories `locked`; collects the TMPDIR of
-// each such process in `tmpdirs`.
+// Whether no process of the prefix's owner may serve it as a wineserver,
+// leaving aside those in the server directories `locked`; collects the
+// TMPDIR of each wineserver process in `tmpdirs`.
 bool NoServerProcess(const PrefixId& id, const std::vector<FilePlace>& locked,
                      std::vector<std::string>* tmpdirs) {
   Dir proc(opendir("/proc"));
@@ -180,9 +215,6 @@ bool NoServerProcess(const PrefixId& id, const std::vector<FilePlace>& locked,
     std::string_view pid = entry->d_name;
     if (pid.find_first_not_of("0123456789") != pid.npos) continue;
     std::string path = "/proc/" + std::string(pid);
-    std::string comm;
-    // Upstream's "wineserver", Debian's "wineserver64" and its wrapper script.
-    if (!ReadProcFile(path + "/comm", 64, &comm) || !comm.starts_with("wineserver")) continue;
     struct stat info;
     if (stat(path.c_str(), &info) != 0 || info.st_uid != id.owner) continue;
     if (Classify(id, path, locked, tmpdirs) != Verdict::kUnrelated) return false;
@@ -190,63 +222,42 @@ bool NoServerProcess(const PrefixId& id, const std::vector<FilePlace>& locked,
   return true;
 }
 
+// A write lock on byte 0, the one a wineserver holds on its lock file.
+struct flock ServerLockRange() {
+  struct flock range = {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = 0;
+  range.l_len = 1;
+  return range;
+}
+
 enum class LockState { kFree, kHeld, kUnknown };
 
-// Whether another process holds a write lock on byte 0 of `path`, asked the
-// way Wine itself asks (F_GETLK).
+// Whether another process holds the server lock of `path`, asked the way
+// Wine itself asks (F_GETLK).
 LockState ServerLock(const std::string& path) {
   // Non-blocking, so that something other than a file planted there (a FIFO)
   // cannot stall the run.
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid())
     return errno == ENOENT || errno == ENOTDIR ? LockState::kFree : LockState::kUnknown;
-  struct flock query = {};
-  query.l_type = F_WRLCK;
-  query.l_whence = SEEK_SET;
-  query.l_start = 0;
-  query.l_len = 1;
+  struct flock query = ServerLockRange();
   if (fcntl(fd.get(), F_GETLK, &query) != 0) return LockState::kUnknown;
   return query.l_type == F_UNLCK ? LockState::kFree : LockState::kHeld;
 }
 
-// Runs of this tool on one prefix take turns at the server locks (an
-// exclusive flock on the prefix folder, which Wine does not use): each would
-// otherwise take another's hold on a lock for a running server.
-bool TakeTurn(const std::string& prefix, Fd* turn) {
-  turn->Reset(open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!turn->valid()) return false;
-  // Each run holds it for a few milliseconds; far longer means trouble.
-  for (int waited = 0; waited < 30000; waited += 2) {
-    if (flock(turn->get(), LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    struct timespec pause = {0, 2000000};
-    nanosleep(&pause, nullptr);
-  }
-  return false;
-}
-
 }  // namespace
 
-bool WineServerRuns(const std::string& prefix) {
-  struct stat info;
-  if (stat(prefix.c_str(), &info) != 0) return false;  // no prefix, no server
-  Fd turn;
-  if (!TakeTurn(prefix, &turn)) return true;
-  PrefixId id;
-  std::vector<std::string> tmpdirs;
-  if (!Identify(prefix, info, &id) || !NoServerProcess(id, {}, &tmpdirs)) return true;
-  for (const std::string& dir : ServerDirs(id, tmpdirs)) {
-    if (ServerLock(dir + "/lock") != LockState::kFree) return true;
-  }
-  return false;
-}
-
 bool WineServerLockout::Acquire() {
-  struct stat info;
   PrefixId id;
   std::vector<std::string> tmpdirs;
-  if (!TakeTurn(prefix_, &turn_) || stat(prefix_.c_str(), &info) != 0 ||
-      !Identify(prefix_, info, &id) || !NoServerProcess(id, folders_, &tmpdirs)) {
+  // Runs of this tool on one prefix take turns (an exclusive flock on the
+  // prefix folder, which Wine does not use): each would otherwise take
+  // another's hold on a lock for a running server.
+  turn_.Reset(open(prefix_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!turn_.valid() || !LockExclusively(turn_.get()) || !Identify(prefix_, &id) ||
+      !NoServerProcess(id, folders_, &tmpdirs)) {
     return false;
   }
   // Only the owner may make them: Wine refuses a directory of another user.
@@ -267,16 +278,12 @@ bool WineServerLockout::Acquire() {
     // Wine refuses to run with anything else there.
     if (!S_ISREG(file.st_mode)) continue;
     Fd fd(open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 1;
+    struct flock lock = ServerLockRange();
     if (!fd.valid() || fstat(fd.get(), &file) != 0 || stat(dir.c_str(), &folder) != 0) {
       unlocked_.push_back(path);
     } else if (fcntl(fd.get(), F_SETLK, &lock) == 0) {
-      lock_files_.push_back({file.st_dev, file.st_ino});
-      folders_.push_back({folder.st_dev, folder.st_ino});
+      lock_files_.push_back(PlaceOf(file));
+      folders_.push_back(PlaceOf(folder));
       locks_.push_back(std::move(fd));
     } else {
       return false;  // a server holds it, or locks do not work there
@@ -286,13 +293,9 @@ bool WineServerLockout::Acquire() {
 }
 
 bool WineServerLockout::StillClear() {
-  struct stat info;
   PrefixId id;
   std::vector<std::string> tmpdirs;
-  if (stat(prefix_.c_str(), &info) != 0 || !Identify(prefix_, info, &id) ||
-      !NoServerProcess(id, folders_, &tmpdirs)) {
-    return false;
-  }
+  if (!Identify(prefix_, &id) || !NoServerProcess(id, folders_, &tmpdirs)) return false;
   for (const std::string& path : unlocked_) {
     struct stat file;
     if (stat(path.c_str(), &file) == 0 && Among(lock_files_, file)) continue;

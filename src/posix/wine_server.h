@@ -1,6 +1,6 @@
-// Whether a wineserver runs on a Wine prefix, and keeping one from starting:
-// while one runs it owns the prefix's registry, and overwrites the files when
-// it next saves.
+// Keeping wineservers off a Wine prefix while its registry files are
+// rewritten: a server that runs owns the registry, and overwrites the files
+// when it next saves.
 //
 // A wineserver takes a write lock on byte 0 of the file "lock" in its server
 // directory before it loads the registry, holds it for its whole life, and
@@ -13,8 +13,6 @@
 // saves the registry.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -22,17 +20,9 @@
 
 namespace tandor {
 
-// Where a file is: its device and inode.
-struct FilePlace {
-  dev_t dev;
-  ino_t ino;
-};
-
-// True while a wineserver serves `prefix`, or when that cannot be ruled out.
-bool WineServerRuns(const std::string& prefix);
-
 // Keeps wineservers from starting on a prefix while it lives, by holding the
-// lock of the server directories a server of the prefix would use.
+// lock of the server directories a server of the prefix would use. Runs of
+// this tool on one prefix take turns at it.
 class WineServerLockout {
  public:
   explicit WineServerLockout(std::string prefix) : prefix_(std::move(prefix)) {}

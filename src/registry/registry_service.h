@@ -35,9 +35,12 @@ class RegistryService {
                      uint32_t* size) = 0;
 
   // Creates or replaces `value_name` as a REG_SZ holding `text` and its
-  // terminating zero. Gives false on failure; the stored value is then
-  // unchanged.
-  virtual bool SetString(RegistryKey key, std::string_view value_name, std::string_view text) = 0;
+  // terminating zero, provided the value still reads as `expected` by the
+  // rules of ReadRegistryText (StringValueText): a change another process
+  // made after the caller's read is never overwritten. Gives false on
+  // failure, or when the value reads otherwise; it is then unchanged.
+  virtual bool SetString(RegistryKey key, std::string_view value_name, std::string_view expected,
+                         std::string_view text) = 0;
 
   virtual void Close(RegistryKey key) = 0;
 };

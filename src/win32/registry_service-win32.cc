@@ -5,6 +5,7 @@
 #include <string>
 
 #include "registry/registry_service.h"
+#include "registry/registry_text.h"
 
 namespace tandor {
 
@@ -27,13 +28,48 @@ bool ToCString(std::string_view text, std::string* copy) {
   return true;
 }
 
+// Runs of the tool on one machine take turns from the second read of a value
+// to its write, so that two rewrites of one value cannot both start from the
+// same old text and the second undo the first. The registry itself offers no
+// such turn: a program that is not this tool can still change the value in
+// the instant between the read and the write.
+class WriteTurn {
+ public:
+  WriteTurn() {
+    // Open to every account, so that a run as a service and a run as a user
+    // share one turn; a global name, so that both find it.
+    SECURITY_DESCRIPTOR open_to_all;
+    InitializeSecurityDescriptor(&open_to_all, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&open_to_all, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &open_to_all, FALSE};
+    mutex_ = CreateMutexA(&attributes, FALSE, "Global\\Tandor.RegistryWrite");
+    // Each run holds it for milliseconds; far longer means a run is stuck.
+    DWORD waited = mutex_ ? WaitForSingleObject(mutex_, 30000) : WAIT_FAILED;
+    // A run that ended while holding it wrote whole or not at all.
+    held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  }
+  WriteTurn(const WriteTurn&) = delete;
+  WriteTurn& operator=(const WriteTurn&) = delete;
+  ~WriteTurn() {
+    if (held_) ReleaseMutex(mutex_);
+    if (mutex_) CloseHandle(mutex_);
+  }
+
+  bool held() const { return held_; }
+
+ private:
+  HANDLE mutex_ = nullptr;
+  bool held_ = false;
+};
+
 class Win32Registry : public RegistryService {
  public:
   bool Open(uint32_t root, std::string_view sub_key, RegistryAccess access,
             RegistryKey* key) override {
     std::string name;
     if (!ToCString(sub_key, &name)) return false;
-    REGSAM rights = access == RegistryAccess::kRead ? KEY_READ : KEY_WRITE;
+    // A write reads the value again just before it sets it.
+    REGSAM rights = access == RegistryAccess::kRead ? KEY_READ : KEY_WRITE | KEY_QUERY_VALUE;
     HKEY opened = nullptr;
     // RegOpenKeyExA, not RegCreateKeyExA: a missing key is a failure.
     if (RegOpenKeyExA(PredefinedKey(root), name.c_str(), 0, rights, &opened) != ERROR_SUCCESS)
@@ -56,11 +92,14 @@ class Win32Registry : public RegistryService {
     return true;
   }
 
-  bool SetString(RegistryKey key, std::string_view value_name, std::string_view text) override {
+  bool SetString(RegistryKey key, std::string_view value_name, std::string_view expected,
+                 std::string_view text) override {
     std::string name;
     std::string data;
     if (!ToCString(value_name, &name) || !ToCString(text, &data)) return false;
     if (data.size() >= MAXDWORD) return false;
+    WriteTurn turn;
+    if (!turn.held() || QueryRegistryText(*this, key, value_name) != expected) return false;
     // The size counts the terminating zero, which c_str() provides.
     return RegSetValueExA(ToHkey(key), name.c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(data.c_str()),

@@ -279,9 +279,9 @@ std::optional<std::u16string> WineFileRootName(std::string_view file) {
   return std::nullopt;
 }
 
-std::optional<TextSplices> SetWineString(std::string_view file, const WineKeyPath& path,
-                                         std::string_view name, std::string_view text,
-                                         WineTime now) {
+std::optional<WineStringEdit> SetWineString(std::string_view file, const WineKeyPath& path,
+                                            std::string_view name, std::string_view text,
+                                            WineTime now) {
   std::u16string text_units;
   std::u16string name_units;
   if (!DecodeUtf8(text, Surrogates::kRefuse, &text_units) ||
@@ -294,16 +294,18 @@ std::optional<TextSplices> SetWineString(std::string_view file, const WineKeyPat
   if (!KeyExists(scan, path) || scan.open_at_end || !ReadKeyLines(file, scan, name_units, &lines)) {
     return std::nullopt;
   }
-  TextSplices splices;
+  WineStringEdit edit;
+  TextSplices& splices = edit.splices;
   std::string data;
   if (lines.value) {
+    edit.old_value = DecodeValue(file, *lines.value);
     data.push_back('"');
     AppendWineString(text_units, "\"", &data);
     data.push_back('"');
     size_t begin = lines.value->data;
     size_t end = ValueDataEnd(file, *lines.value);
     // Wine too leaves the key untouched when the value does not change.
-    if (file.substr(begin, end - begin) == data) return splices;
+    if (file.substr(begin, end - begin) == data) return edit;
     AddTimeSplices(file, scan, lines, lines.value_section, now, &splices);
     splices.push_back({begin, end, std::move(data)});
   } else {
@@ -323,7 +325,7 @@ std::optional<TextSplices> SetWineString(std::string_view file, const WineKeyPat
   }
   std::sort(splices.begin(), splices.end(),
             [](const TextSplice& a, const TextSplice& b) { return a.begin < b.begin; });
-  return splices;
+  return edit;
 }
 
 }  // namespace tandor

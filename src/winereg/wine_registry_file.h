@@ -73,6 +73,13 @@ struct WineTime {
   uint32_t nanoseconds = 0;
 };
 
+// An edit of one value: the splices that make it, and the value they replace
+// (nullopt: it is new), as FindWineValue would have read it.
+struct WineStringEdit {
+  TextSplices splices;
+  std::optional<WineValue> old_value;
+};
+
 // The splices that set the value `name` (UTF-8) of the existing key `path`
 // in `file` to the REG_SZ `text` (UTF-8): the value's data is replaced in its
 // line (the name keeps its stored spelling, text after the data, which Wine
@@ -84,8 +91,8 @@ struct WineTime {
 // holds exactly `text`. Nullopt when `text` is not valid UTF-8, the key does
 // not exist or is a link, or the file cannot be edited with certainty (not
 // loadable, a malformed line in the key, a value still open at the end).
-std::optional<TextSplices> SetWineString(std::string_view file, const WineKeyPath& path,
-                                         std::string_view name, std::string_view text,
-                                         WineTime now);
+std::optional<WineStringEdit> SetWineString(std::string_view file, const WineKeyPath& path,
+                                            std::string_view name, std::string_view text,
+                                            WineTime now);
 
 }  // namespace tandor

@@ -5,7 +5,8 @@
 // refuses, so the fields may hold every other byte).
 //
 // Found: a REG_SZ value holds one zero byte, at its end, and a value of a key
-// that exists is what the walk reads. Set, when the edit is made: the file it gives loads, reads
+// that exists is what the walk reads, and what the edit reports it replaces.
+// Set, when the edit is made: the file it gives loads, reads
 // the value back exactly, reads every other value as before, and needs no change when the same text
 // is set again.
 #include <map>
@@ -82,8 +83,10 @@ void FuzzOne(std::string_view data) {
     abort();
 
   constexpr WineTime kNow = {1796630493, 123456789};
-  std::optional<TextSplices> splices = SetWineString(file, path, name, text, kNow);
-  if (!splices || !named) return;
+  std::optional<WineStringEdit> edit = SetWineString(file, path, name, text, kNow);
+  if (!edit || !named) return;
+  if (Shown(edit->old_value) != found) abort();
+  const TextSplices* splices = &edit->splices;
   for (size_t i = 1; i < splices->size(); ++i)
     if ((*splices)[i - 1].end > (*splices)[i].begin) abort();
   std::string edited = Spliced(file, *splices);
@@ -92,6 +95,6 @@ void FuzzOne(std::string_view data) {
   if (!edited_key.exists || Shown(FindWineValue(edited, edited_key, name)) != expected) abort();
   values[KeyOf(path, units)] = expected;
   if (AllValues(edited) != values) abort();
-  std::optional<TextSplices> again = SetWineString(edited, path, name, text, kNow);
-  if (!again || !again->empty()) abort();
+  std::optional<WineStringEdit> again = SetWineString(edited, path, name, text, kNow);
+  if (!again || !again->splices.empty()) abort();
 }
