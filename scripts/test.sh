@@ -4,10 +4,9 @@
 # registry tests against real Wine prefixes, what `cmake --install` and the
 # two packages hold (and the manifest and version resource of the zip's
 # tandor.exe, which runs under Wine), and all of it again (but Wine's own run
-# of tandor.exe)
-# under AddressSanitizer and UBSan; then each fuzz target for a few seconds,
-# when clang and libFuzzer are installed. Checks the formatting of the C++
-# files first when clang-format is installed.
+# of tandor.exe) under AddressSanitizer and UBSan; then each fuzz target for
+# a few seconds, when clang and libFuzzer are installed. Checks the formatting
+# of the C++ files first when clang-format is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
