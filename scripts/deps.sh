@@ -51,6 +51,8 @@ TEST_PACKAGES=(
   /usr/src/googletest/CMakeLists.txt:googletest
   /usr/include/gtest/gtest.h:libgtest-dev
   python3:python3
+  # Reads tandor.exe's manifest and version resource back.
+  wrestool:icoutils
   # The toolchain file asks for the posix thread model's compilers by name.
   x86_64-w64-mingw32-gcc-posix:gcc-mingw-w64-x86-64-posix
   x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix

@@ -2,10 +2,11 @@
 # Builds and runs the whole test suite: unit tests, the black-box table
 # against the POSIX build, the same table against tandor.exe under Wine, the
 # registry tests against real Wine prefixes, what `cmake --install` and the
-# two packages hold, and all of it again (but Wine's own run of tandor.exe)
-# under AddressSanitizer and UBSan; then each fuzz target for a few seconds,
-# when clang and libFuzzer are installed. Checks the formatting of the C++
-# files first when clang-format is installed.
+# two packages hold (and the manifest and version resource of the zip's
+# tandor.exe, which runs under Wine), and all of it again (but Wine's own run
+# of tandor.exe) under AddressSanitizer and UBSan; then each fuzz target for
+# a few seconds, when clang and libFuzzer are installed. Checks the formatting
+# of the C++ files first when clang-format is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -48,7 +49,9 @@ expect_files() {
     { echo "$1 holds other files than these" >&2; exit 1; }
 }
 stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+# The Wine prefix in it, where tandor.exe from the zip runs, has its server
+# stopped first, whether the checks passed or not.
+trap 'WINEPREFIX="$stage/wine" wineserver -k 2>/dev/null || true; rm -rf "$stage"' EXIT
 cmake --install build/release --prefix "$stage" >/dev/null
 (cd "$stage" && find . -type f) | expect_files "cmake --install" \
   bin/tandor "${docs[@]}" share/doc/tandor/LICENSE share/man/man1/tandor.1
@@ -59,8 +62,25 @@ dpkg-deb --fsys-tarfile "$deb" | tar -t | expect_files "$deb" \
   usr/share/doc/tandor/changelog.gz usr/share/man/man1/tandor.1.gz usr/share/lintian/overrides/tandor
 [[ -z $(dpkg-deb -f "$deb" Depends) ]] || { echo "$deb has dependencies" >&2; exit 1; }
 (cd build/windows && cpack -G ZIP >/dev/null)
-cmake -E tar tf "$zip" | expect_files "$zip" bin/tandor.exe "${docs[@]}" share/doc/tandor/LICENSE
-echo "cmake --install, $deb and $zip hold what they should"
+# One folder, tandor-<version>-win64, with tandor.exe and the documents as
+# CR LF .txt files at its top, and no other file or folder.
+top=tandor-${version}-win64
+diff -u <(printf "$top/%s\n" CHANGELOG.txt LICENSE.txt README.txt tandor.exe) \
+  <(cmake -E tar tf "$zip" | grep -vx "$top/" | LC_ALL=C sort) ||
+  { echo "$zip holds other files than these" >&2; exit 1; }
+mkdir "$stage/zip"
+cmake -E chdir "$stage/zip" cmake -E tar xf "$PWD/$zip"
+for document in README.md LICENSE CHANGELOG.md; do
+  cmp <(sed 's/$/\r/' "$document") "$stage/zip/$top/${document%.md}.txt" ||
+    { echo "$zip: ${document%.md}.txt is not $document with CR LF line ends" >&2; exit 1; }
+done
+scripts/check_exe_resources.py "$stage/zip/$top/tandor.exe" "$version"
+# In a private prefix that this run makes; Wine's messages about making it
+# are shown only when the run fails.
+ran=$(WINEPREFIX="$stage/wine" wine "$stage/zip/$top/tandor.exe" "ran^nok" 2>"$stage/wine.log") &&
+  [[ $ran == $'ran\r\nok' ]] ||
+  { cat "$stage/wine.log" >&2; echo "tandor.exe from $zip does not run under Wine" >&2; exit 1; }
+echo "cmake --install, $deb and $zip hold what they should; tandor.exe's manifest and version resource are right"
 
 echo "== Sanitizer build (ASan + UBSan)"
 cmake --preset debug >/dev/null
