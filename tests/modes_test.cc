@@ -14,6 +14,7 @@
 #include "modes/filter.h"
 #include "modes/replace_all.h"
 #include "registry/registry_path.h"
+#include "search/occurrence_finder.h"
 
 namespace tandor {
 namespace {

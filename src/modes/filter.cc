@@ -6,7 +6,7 @@
 #include "base/buffers.h"
 #include "modes/exit_status.h"
 #include "modes/modes.h"
-#include "modes/replace_all.h"
+#include "search/occurrence_finder.h"
 
 namespace tandor {
 
