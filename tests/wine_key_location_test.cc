@@ -60,12 +60,10 @@ const std::map<std::string, std::string> kPrefix = {
            Link("Software\\Link", "\\Registry\\Machine\\Software\\Real"),
            Link("Software\\Chain", "\\REGISTRY\\MACHINE\\Software\\Link"),
            Link("Software\\ToUser", "\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software"),
-           Link("Software\\ToDefault", "\\Registry\\User\\.Default\\Software"),
            Link("Software\\LoopA", "\\Registry\\Machine\\Software\\LoopB"),
            Link("Software\\LoopB", "\\Registry\\Machine\\Software\\LoopA"),
            Link("Software\\Outside", "\\Registry\\Other\\Software\\Real"),
-           Link("Software\\Relative", "Software\\Real"), Section("Software\\Empty", "#link\n"),
-           Hops()})},
+           Link("Software\\Relative", "Registry\\Machine\\Software\\Real"), Hops()})},
     {"user.reg", File("\\\\User\\\\S-1-5-21-0-0-0-1000", {Section("Software\\Abc")})},
     {"userdef.reg", File("\\\\User\\\\.Default", {Section("Software")})},
 };
@@ -95,13 +93,11 @@ TEST(WineKeyLocationTest, EachRootInItsFileAndLinksToTheirTargets) {
       {kLocalMachine, "Software\\link\\Below", "system.reg", "Software\\Real\\Below"},
       {kLocalMachine, "Software\\Chain\\Below", "system.reg", "Software\\Real\\Below"},
       {kLocalMachine, "Software\\ToUser\\Abc", "user.reg", "Software\\Abc"},
-      {kLocalMachine, "Software\\ToDefault", "userdef.reg", "Software"},
       {kLocalMachine, "Software\\Hop2\\Below", "system.reg", "Software\\Real\\Below"},
       {kLocalMachine, "Software\\Hop1\\Below", "", ""},
       {kLocalMachine, "Software\\LoopA", "", ""},
       {kLocalMachine, "Software\\Outside", "", ""},
       {kLocalMachine, "Software\\Relative", "", ""},
-      {kLocalMachine, "Software\\Empty", "", ""},
       {kLocalMachine, "Software\\Link\\Missing", "", ""},
   };
   for (const auto& c : kCases) {
