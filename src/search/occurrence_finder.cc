@@ -89,8 +89,8 @@ class CandidateScan {
   const char* const text_;
   const size_t end_, first_, second_;
   const char first_byte_, second_byte_;
-  size_t scanned_;  // the places before it are gathered
-  size_t places_[kWindow + 1];
+  size_t scanned_;               // the places before it are gathered
+  size_t places_[kWindow];       // one per place at most
   size_t count_ = 0, next_ = 0;  // places_[next_, count_) are still to hand out
 };
 
