@@ -139,10 +139,6 @@ OccurrenceFinder::OccurrenceFinder(std::string_view search) : search_(search) {
   size_t period = forward > reverse ? forward_period : reverse_period;
   periodic_ = memcmp(search.data(), search.data() + period, split_) == 0;
   shift_ = periodic_ ? period : std::max(split_, size - split_) + 1;
-  // The split's byte, where each check begins, and the last one (the first
-  // when the split is the last).
-  probes_[0] = split_;
-  probes_[1] = split_ == size - 1 ? 0 : size - 1;
 }
 
 // Two-Way: the right part is compared left to right, and a mismatch moves
@@ -158,7 +154,9 @@ size_t OccurrenceFinder::FindOccurrences(std::string_view text, size_t* from, si
   const size_t end = text.size() - size + 1;
   size_t count = 0;
   size_t memory = 0;  // bytes known to match at the start of the place `at`
-  CandidateScan candidates(bytes, *from, end, search_, probes_[0], probes_[1]);
+  // The places checked hold the split's byte, where each check begins, and
+  // the last one (the first when the split is the last).
+  CandidateScan candidates(bytes, *from, end, search_, split_, split_ == size - 1 ? 0 : size - 1);
   for (size_t at = *from;;) {
     if (memory == 0) at = candidates.Next(at);
     if (at >= end) return count;

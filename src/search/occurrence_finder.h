@@ -37,8 +37,6 @@ class OccurrenceFinder {
   size_t split_ = 0;
   size_t shift_ = 0;
   bool periodic_ = false;
-  // The offsets of two bytes that a place must hold before it is checked.
-  size_t probes_[2] = {0, 0};
 };
 
 }  // namespace tandor
