@@ -14,6 +14,7 @@
 #include "modes/filter.h"
 #include "modes/replace_all.h"
 #include "registry/registry_path.h"
+#include "search/occurrence_finder.h"
 
 namespace tandor {
 namespace {
@@ -201,9 +202,8 @@ TEST(FilterTest, EachLineGoesOutBeforeTheNextReadAndFailuresEndWithStatusOne) {
 // Texts and search texts built from a repeated unit of one to four of the
 // letters a and b, with a letter or two changed: periodic, dense in near
 // misses and in overlapping occurrences. Search texts from 1 to about 110
-// bytes take both checks of a place, word compares up to
-// OccurrenceFinder::kShortSearch and Two-Way beyond; each is checked against
-// a plain search, a few occurrences at a time.
+// bytes, periodic and not, each checked against a plain search, a few
+// occurrences at a time.
 TEST(OccurrenceFinderTest, AgreesWithPlainSearch) {
   std::mt19937 random(11);
   auto pick = [&random](size_t bound) {

@@ -1,4 +1,4 @@
-// The POSIX registry file rewrite and registry service, without Wine.
+// The POSIX registry file rewrite, without Wine.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -12,8 +12,6 @@
 #include <string>
 
 #include "posix/registry_file.h"
-#include "registry/registry_service.h"
-#include "registry/registry_text.h"
 
 namespace tandor {
 namespace {
@@ -105,30 +103,6 @@ TEST_F(RegistryFilePosixTest, FailuresChangeNothing) {
     return true;
   }));
   EXPECT_EQ(Files(), (std::set<std::string>{"f=saved by another program"}));
-}
-
-// The POSIX registry service on a hand-written prefix (data/links) in the
-// folder, without Wine: how it follows Wine's symbolic link keys.
-// (registry_posix_test.cc meets a prefix that Wine made.) A link anywhere on
-// the path leads to its target, whatever the case of the target's names, and
-// the rest of the path goes on below it; loops, targets outside the registry,
-// relative and empty ones lead nowhere. A write through a link changes the
-// target.
-using RegistryServicePosixTest = RegistryFilePosixTest;
-TEST_F(RegistryServicePosixTest, LinksLeadToTheirTarget) {
-  fs::copy(TANDOR_TESTS_DIR "/data/links", dir_);
-  setenv("WINEPREFIX", dir_.c_str(), 1);
-  const std::string kSoftware = "HKEY_LOCAL_MACHINE\\Software\\";
-  const std::pair<std::string, std::string> kCases[] = {
-      {"Link\\V", "real"},     {"link\\v", "real"},         {"Chain\\V", "real"},
-      {"ToUser\\V", "user"},   {"ToDefault\\V", "default"}, {"LoopA\\V", ""},
-      {"Nowhere\\V", ""},      {"Relative\\V", ""},         {"Empty\\V", ""},
-      {"Link\\Deeper\\V", ""},
-  };
-  for (const auto& [path, expected] : kCases)
-    EXPECT_EQ(ReadRegistryText(*CreateRegistryService(), kSoftware + path), expected) << path;
-  EXPECT_EQ(WriteRegistryText(*CreateRegistryService(), kSoftware + "Chain\\V", "real", "new"), 0);
-  EXPECT_EQ(ReadRegistryText(*CreateRegistryService(), kSoftware + "Real\\V"), "new");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "spliced.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_text.h"
 

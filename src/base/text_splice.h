@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tandor {
@@ -19,17 +18,5 @@ struct TextSplice {
 
 // In text order, none overlapping another.
 using TextSplices = std::vector<TextSplice>;
-
-// `text` with `splices` made: the whole changed text, where it is small
-// enough to hold twice.
-inline std::string Spliced(std::string_view text, const TextSplices& splices) {
-  std::string out;
-  size_t done = 0;
-  for (const TextSplice& splice : splices) {
-    out.append(text.substr(done, splice.begin - done)).append(splice.text);
-    done = splice.end;
-  }
-  return out.append(text.substr(done));
-}
 
 }  // namespace tandor

@@ -13,7 +13,9 @@ constexpr char kCtrlZ = '\x1a';
 
 // Some C runtimes (Wine's msvcrt among them) search byte by byte in memchr
 // and spend longer on the call than on a short copy in memcpy; a filtered
-// stream makes millions of both. These scan 16 bytes at a time.
+// stream makes millions of both. These scan 16 bytes at a time: with memchr,
+// memcpy and a byte loop instead, the Windows build under Wine takes 1.59
+// times as long on bench/filter_bench.sh's 256 MiB of lines.
 
 // The first `byte` in [begin, end), or null.
 const char* FindByte(const char* begin, const char* end, char byte) {

@@ -1,3 +1,4 @@
+#include <optional>
 #include <string>
 
 #include "base/ascii.h"
@@ -16,11 +17,8 @@ constexpr std::string_view kNoKeyError = "\n\n\n !!! Error: No Registry key spec
 constexpr std::string_view kKeyQuoteError =
     "\n\n\n !!! Error in specifying Registry key !!! \n\n\n";
 
-}  // namespace
-
+// True when `rest`, what follows an opening single quote, holds the closing one.
 bool HasClosingQuote(std::string_view rest) { return rest.find('\'') != std::string_view::npos; }
-
-namespace {
 
 class Expansion {
  public:
@@ -101,9 +99,9 @@ class Expansion {
   int RegistryText() {
     if (rest_.empty() || rest_.front() != '\'') return Fail(kNoKeyError);
     rest_.remove_prefix(1);
-    std::string prompt_buffer;
-    if (!TakeQuoted(&prompt_buffer)) return Fail(kKeyQuoteError);
-    output_buffer_ += ReadRegistryText(registry_, prompt_buffer);
+    std::string registry_path;
+    if (!TakeQuoted(&registry_path)) return Fail(kKeyQuoteError);
+    output_buffer_ += ReadRegistryText(registry_, registry_path);
     return kStatusSuccess;
   }
 
@@ -115,11 +113,8 @@ class Expansion {
   }
 
   const std::string& Directory() {
-    if (!directory_read_) {
-      directory_ = console_.CurrentDirectory();
-      directory_read_ = true;
-    }
-    return directory_;
+    if (!directory_) directory_ = console_.CurrentDirectory();
+    return *directory_;
   }
 
   // "C:" for C:\dir1\dir2, the letter in the case the system reports.
@@ -139,8 +134,7 @@ class Expansion {
   RegistryService& registry_;
   LineReader lines_{console_.Input()};
   std::string output_buffer_;
-  std::string directory_;
-  bool directory_read_ = false;
+  std::optional<std::string> directory_;  // read once, when a tag first needs it
 };
 
 }  // namespace

@@ -9,9 +9,6 @@
 
 namespace tandor {
 
-// True when `rest`, what follows an opening single quote, holds the closing one.
-bool HasClosingQuote(std::string_view rest);
-
 // Expands the tags of `control_string` (^d ^p ^n ^i ^r) and writes the whole
 // result at the end, without a newline of its own.
 int ExpandControlString(std::string_view control_string, Console& console,

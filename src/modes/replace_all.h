@@ -3,78 +3,13 @@
 // never searched again.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace tandor {
 
-// A search text made ready for finding its occurrences: leftmost first and
-// never overlapping, each next one at or after the end of the one before. The
-// time taken is linear in the text searched, whatever the search text: a
-// search text longer than kShortSearch is checked by the Two-Way method
-// (Crochemore and Perrin), which compares at most about twice as many bytes
-// as the text has, where checking every place that holds the right first
-// and last bytes would cost up to the text's length times the search text's.
-class OccurrenceFinder {
- public:
-  // Up to this length a place is checked with a few word comparisons.
-  static constexpr size_t kShortSearch = 16;
-
-  // `search` outlives the finder. An empty one has no occurrence.
-  explicit OccurrenceFinder(std::string_view search);
-
-  std::string_view search() const { return search_; }
-
-  // Writes to `starts`, in order, the positions of the occurrences in `text`
-  // that start at or after `*from`, until there are `capacity` of them (at
-  // least 1) or no more; gives their count. When there are `capacity`, sets
-  // `*from` to the end of the last one: a further call goes on from there.
-  size_t FindOccurrences(std::string_view text, size_t* from, size_t* starts,
-                         size_t capacity) const;
-
- private:
-  size_t FindShort(std::string_view text, size_t* from, size_t end, size_t* starts,
-                   size_t capacity) const;
-  size_t FindLong(std::string_view text, size_t* from, size_t end, size_t* starts,
-                  size_t capacity) const;
-
-  std::string_view search_;
-  // Whether two occurrences of a short search text can overlap ("aa" in
-  // "aaa"), so that the later one must be passed over.
-  bool self_overlapping_ = false;
-  // The Two-Way method's split of a long search text into a left and a right
-  // part (a critical factorization), and how far it moves on when the right
-  // part matched: the period of the search text when the left part repeats
-  // in it (`periodic_`), else further than either part.
-  size_t split_ = 0;
-  size_t shift_ = 0;
-  bool periodic_ = false;
-  // The offsets of two bytes that a place must hold before it is checked,
-  // far apart so that they seldom come together by chance.
-  size_t probes_[2] = {0, 0};
-};
-
-// Hands `emit` the pieces of `text` with every occurrence of `search`
-// replaced: the text before each occurrence, then `replace`, and finally the
-// remainder after the last occurrence. Gives true if anything was replaced.
-template <typename Emit>
-bool ReplaceAll(std::string_view text, std::string_view search, std::string_view replace,
-                Emit&& emit) {
-  const OccurrenceFinder finder(search);
-  size_t scan = 0;
-  bool found = false;
-  for (size_t from = 0, hit; finder.FindOccurrences(text, &from, &hit, 1) == 1;
-       scan = hit + search.size()) {
-    found = true;
-    emit(text.substr(scan, hit - scan));
-    emit(replace);
-  }
-  if (scan < text.size()) emit(text.substr(scan));
-  return found;
-}
-
-// The whole new text; `*found` tells whether anything was replaced.
+// `text` with every occurrence of `search` replaced; `*found` tells whether
+// anything was.
 std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replace,
                        bool* found);
 

@@ -25,8 +25,8 @@ int Finish(OutputStream& output, std::string_view message, int status) {
 int RewriteRegistryValue(std::string_view regkey, std::string_view search_string,
                          std::string_view replace_string, OutputStream& output,
                          RegistryService& registry) {
-  std::string line_buffer = ReadRegistryText(registry, regkey);
-  if (line_buffer.empty()) {
+  std::string old_text = ReadRegistryText(registry, regkey);
+  if (old_text.empty()) {
     // The path is printed as given: it is data, never a format.
     std::string message = "\nERROR: Registry key not found: ";
     message += regkey;
@@ -34,10 +34,10 @@ int RewriteRegistryValue(std::string_view regkey, std::string_view search_string
     return Finish(output, message, kStatusValueNotFound);
   }
   bool found = false;
-  std::string output_buffer = ReplaceAll(line_buffer, search_string, replace_string, &found);
+  std::string new_text = ReplaceAll(old_text, search_string, replace_string, &found);
   output.Write("\n");
   if (!found) return Finish(output, kNotFoundMessage, kStatusNotDone);
-  if (WriteRegistryText(registry, regkey, line_buffer, output_buffer) != 0)
+  if (WriteRegistryText(registry, regkey, old_text, new_text) != 0)
     return Finish(output, kWriteFailedMessage, kStatusWriteFailed);
   return Finish(output, kSuccessMessage, kStatusSuccess);
 }

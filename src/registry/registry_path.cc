@@ -16,8 +16,8 @@ RegistryPath SplitRegistryPath(std::string_view path) {
 }
 
 std::optional<uint32_t> FindRootKey(std::string_view root_name) {
-  for (size_t row = 0; row < kRootKeyCount; ++row) {
-    if (RootKeyTable[row].name == root_name) return RootKeyTable[row].predefined_key;
+  for (const RootKey& row : RootKeyTable) {
+    if (row.name == root_name) return row.predefined_key;
   }
   return std::nullopt;
 }

@@ -40,7 +40,6 @@ inline constexpr RootKey RootKeyTable[] = {
     {"HKEY_LOCAL_MACHINE", kLocalMachine},
     {"HKEY_USERS", kUsers},
 };
-inline constexpr size_t kRootKeyCount = sizeof RootKeyTable / sizeof RootKeyTable[0];
 
 // The predefined key of `root_name`, which must match a row byte for byte
 // (case-sensitive, no short forms); nullopt otherwise.

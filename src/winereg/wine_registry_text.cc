@@ -181,18 +181,8 @@ void AppendHexEscape(unsigned value, bool pad, std::string* out) {
 
 size_t ParseWineString(std::string_view text, char end_char, std::u16string* units) {
   auto at = [&](size_t i) -> unsigned char { return i < text.size() ? text[i] : 0; };
-  auto plain = [&](unsigned char c) { return c != 0 && c != '\\' && c < 0x80 && c != end_char; };
   size_t pos = 0;
-  for (;;) {
-    size_t run_end = pos;
-    while (run_end < text.size() && plain(text[run_end])) ++run_end;
-    if (run_end > pos) {  // copied at once: most text is plain ASCII
-      size_t old_size = units->size();
-      units->resize(old_size + (run_end - pos));
-      std::copy(text.begin() + pos, text.begin() + run_end, units->begin() + old_size);
-      pos = run_end;
-    }
-    if (at(pos) == 0 || at(pos) == static_cast<unsigned char>(end_char)) break;
+  while (at(pos) != 0 && at(pos) != static_cast<unsigned char>(end_char)) {
     if (at(pos) == '\\') {
       ++pos;
       if (at(pos) == 0) break;

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "fuzz/fuzz_main.h"
+#include "spliced.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_items.h"
 #include "winereg/wine_registry_text.h"
