@@ -94,5 +94,5 @@ if have_libfuzzer; then
   ctest --preset fuzz -j2
 else
   echo "SKIPPED: no clang++ with libFuzzer (libclang_rt.fuzzer);" \
-    "install: sudo apt-get install --no-install-recommends ${FUZZ_PACKAGES[*]}"
+    "install: sudo apt-get install --no-install-recommends $(fuzz_packages)"
 fi
