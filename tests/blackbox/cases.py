@@ -220,8 +220,7 @@ CASES = [
     rewrite("rewrite: escapes that Wine's loader must take", f"{RW}\\Spaces", "X", TRICKY,
             (RW, "Spaces", f"a {TRICKY} b {TRICKY} c"), only="posix"),
     # The other statuses, and nothing written (the registry check).
-    Case("rewrite: the search text is not in the value", ["-w", f"{RW}\\Settings", "YY", "x"],
-         NOT_FOUND, 1),
+    Case("rewrite with nothing to replace", ["-w", f"{RW}\\Settings", "YY", "x"], NOT_FOUND, 1),
     Case("rewrite: a missing value", ["-w", f"{HKLM}\\Missing", "a", "b"],
          b"\nERROR: Registry key not found: HKEY_LOCAL_MACHINE\\Software\\Abc\\Missing\n\n", 3),
     refused("rewrite: a replacement that is not UTF-8", b"\xff", only="posix"),

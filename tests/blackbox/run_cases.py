@@ -97,25 +97,28 @@ def expected(out, crlf, scratch):
     return out.replace(b"\n", b"\r\n" if crlf else b"\n")
 
 
-# The problems of one case's run, if any. Of a wrong output they show the
-# part from a little before its first wrong byte.
-def check(case, how, wine, scratch):
+# The problems of one case's run, if any, and the values it must leave
+# (case.written). Of a wrong output they show the part from a little before
+# its first wrong byte.
+def check(case, how, programs, scratch):
+    wine = len(programs) == 2
     want = expected(case.out, wine or case.terminal, scratch)
+    written = [case.written] if case.written else []
+    how = dict(how, args=command(case.args, case.raw, programs, scratch))
     try:
         out, err, status = run(case, how, wine)
     except (OSError, subprocess.SubprocessError) as error:
-        return [repr(error)]
+        return [repr(error)], written
     start = max(0, len(os.path.commonprefix([out, want])) - 40)
     problems = [f"stdout from byte {start}: {out[start:]!r:.300}\n"
                 f"      want {want[start:]!r:.300}"] * (out != want)
     problems += [f"status {status}, want {case.status}"] * (status != case.status)
-    return problems + [f"stderr {err!r:.300}"] * bool(err)
+    return problems + [f"stderr {err!r:.300}"] * bool(err), written
 
 
-# The problems of a race, `case.race` runs started at once, and the data its
-# value must then hold: each run ends 0 or 2 with that status's message, one
-# at least ends 0, and the value holds the change of exactly the runs that
-# ended 0 (the registry check reads it back).
+# The problems of a race, `case.race` runs started at once, and the value it
+# must leave: each run ends 0 or 2 with that status's message, one at least
+# ends 0, and the value holds the change of exactly the runs that ended 0.
 def race(case, how, programs, scratch):
     runs = [[arg.format(i=i) for arg in case.args] for i in range(case.race)]
     procs = [subprocess.Popen(args=command(args, None, programs, scratch, f"cmdline{i}"), **how,
@@ -132,7 +135,7 @@ def race(case, how, programs, scratch):
         elif proc.returncode == 0:
             data = data.replace(args[2], args[3])
     problems += ["no run ended with 0"] * all(proc.returncode for proc in procs)
-    return problems, (key, name, data)
+    return problems, [(key, name, data)]
 
 
 # The problems of the registry after a run: every value in `written` (key,
@@ -197,13 +200,8 @@ def main():
             how = dict(cwd=cwd, env={**prefix.env, **case.env})
             if case.server:
                 prefix.start_server()
-            if case.race:
-                problems, leaves = race(case, how, args.programs, scratch)
-                written.append(leaves)
-            else:
-                how["args"] = command(case.args, case.raw, args.programs, scratch)
-                problems = check(case, how, wine, scratch)
-                written += [case.written] if case.written else []
+            problems, leaves = (race if case.race else check)(case, how, args.programs, scratch)
+            written += leaves
             if case.server:
                 prefix.stop_server()
             report(case.name, problems)

@@ -110,7 +110,19 @@ def cached_prefix(fixtures, keys):
     with open(os.path.join(root, "lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)  # parallel runs wait for the one that makes it
         if not os.path.isdir(entry):
-            make_prefix(entry, fixtures, keys)
+            prefix = WinePrefix(entry + ".new")
+            shutil.rmtree(prefix.path, ignore_errors=True)  # left by a run that was killed
+            prefix.wine("wineboot", "-i")
+            for key, values in fixtures.items():
+                path, view = reg_key(key)
+                for name, data in values.items():
+                    kind, data = data if isinstance(data, tuple) else ("REG_SZ", data)
+                    name = ["/v", name] if name is not None else ["/ve"]
+                    prefix.wine("reg", "add", path, *view, *name, "/t", kind, "/d", data, "/f")
+            pathlib.Path(prefix.path, BEFORE).write_bytes(pickle.dumps(prefix.export(keys)))
+            prefix.stop_server()  # the files on disk are what the POSIX build reads
+            shutil.rmtree(prefix.env["TMPDIR"])
+            os.rename(prefix.path, entry)  # a whole prefix, or none
         os.utime(entry)  # its last use
         # Each entry takes about 700 MB: one of other fixtures or another Wine
         # goes an hour after its last use (each suite of a checkout may have
@@ -119,19 +131,3 @@ def cached_prefix(fixtures, keys):
             if old.is_dir() and time.time() - old.stat().st_mtime > 3600:
                 shutil.rmtree(old.path)
     return entry
-
-
-def make_prefix(entry, fixtures, keys):
-    prefix = WinePrefix(entry + ".new")
-    shutil.rmtree(prefix.path, ignore_errors=True)  # left by a run that was killed
-    prefix.wine("wineboot", "-i")
-    for key, values in fixtures.items():
-        for name, data in values.items():
-            kind, data = data if isinstance(data, tuple) else ("REG_SZ", data)
-            name = ["/v", name] if name is not None else ["/ve"]
-            path, view = reg_key(key)
-            prefix.wine("reg", "add", path, *view, *name, "/t", kind, "/d", data, "/f")
-    pathlib.Path(prefix.path, BEFORE).write_bytes(pickle.dumps(prefix.export(keys)))
-    prefix.stop_server()  # the files on disk are what the POSIX build reads
-    shutil.rmtree(prefix.env["TMPDIR"])
-    os.rename(prefix.path, entry)  # a whole prefix, or none
