@@ -53,12 +53,19 @@ class WinePrefix:
     def wine(self, *args):
         # Output goes to a file, not a pipe: Wine's helper processes
         # (services.exe and friends) outlive the command and would hold a
-        # pipe open, so waiting for its end would hang.
-        with tempfile.TemporaryFile() as out:
-            if subprocess.run(["wine", *args], env=self.env, stdin=DEVNULL, stdout=out,
-                              stderr=subprocess.STDOUT, timeout=300).returncode:
+        # pipe open, so waiting for its end would hang. Wine now and then
+        # fails to start a program on a loaded machine ("Internal error", see
+        # tests/wine/launch.cc): it is tried again.
+        for _ in range(3):
+            with tempfile.TemporaryFile() as out:
+                if not subprocess.run(["wine", *args], env=self.env, stdin=DEVNULL, stdout=out,
+                                      stderr=subprocess.STDOUT, timeout=300).returncode:
+                    return
                 out.seek(0)
-                raise RuntimeError(f"wine {' '.join(args)} failed: {out.read()!r}")
+                output = out.read()
+            if b"Internal error" not in output:
+                break
+        raise RuntimeError(f"wine {' '.join(args)} failed: {output!r}")
 
     def start_server(self):
         # A server that is still on its way out would refuse the new one.
