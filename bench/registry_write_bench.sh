@@ -6,7 +6,8 @@
 #   MIB            the size of the registry file (default 200; the tool refuses
 #                  files over 256 MiB).
 # Environment:
-#   BENCH_DIR      where the prefix lives (default /dev/shm/tandor-regbench).
+#   BENCH_DIR      where the run makes its private folder for the prefix
+#                  (default /dev/shm), removed at exit.
 #
 # The prefix is made here without Wine: a system.reg of MIB MiB in Wine's
 # format whose first key holds the value rewritten, then many padding keys.
@@ -18,8 +19,9 @@ set -euo pipefail
 
 tandor=$(realpath "${1:-build/release/tandor}")
 mib=${2:-200}
-dir=${BENCH_DIR:-/dev/shm/tandor-regbench}
-mkdir -p "$dir/pfx"
+dir=$(mktemp -d "${BENCH_DIR:-/dev/shm}/tandor-regbench.XXXXXX")
+trap 'rm -rf "$dir"' EXIT
+mkdir "$dir/pfx"
 reg=$dir/pfx/system.reg
 python3 - "$dir/orig.reg" "$mib" <<'PY'
 import sys
@@ -48,4 +50,3 @@ measure() {  # label, command...
 echo "registry file: $((bytes >> 20)) MiB"
 WINEPREFIX=$dir/pfx measure tandor "$tandor" -w 'HKEY_LOCAL_MACHINE\Software\Bench\Value' XX 1.1
 measure sed sed -i 's/^"Value"="pass XX"$/"Value"="pass 1.1"/' "$reg"
-rm -rf "$dir"

@@ -8,6 +8,9 @@
 #                  first, ideally the static release build. Nothing of the
 #                  project is built here.
 #   RUNS           hyperfine runs per program (default 500).
+# Environment:
+#   BENCH_DIR      where the run makes its private folder for the C programs
+#                  and hyperfine's results (default /dev/shm), removed at exit.
 # Prints hyperfine's summary and each C program's time as a ratio of tandor's
 # (above 1: tandor starts faster). Needs hyperfine and cc (scripts/deps.sh
 # names the Debian packages).
@@ -18,7 +21,7 @@ need_packages "${STARTUP_BENCH_PACKAGES[@]}"
 tandor=$(realpath "${1:-build/release/tandor}")
 runs=${2:-500}
 [ -x "$tandor" ] || { echo "no tandor binary at $tandor; build it first" >&2; exit 2; }
-tmp=$(mktemp -d)
+tmp=$(mktemp -d "${BENCH_DIR:-/dev/shm}/tandor-startup.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
 cat >"$tmp/print_arg.c" <<'PROGRAM'

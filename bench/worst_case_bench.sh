@@ -6,9 +6,9 @@
 #                  first, ideally the static release build. Nothing is built here.
 #   RUNS           timed rounds (default 5).
 # Environment:
-#   BENCH_DIR      where the input and outputs live (default
-#                  /dev/shm/tandor-worst-case, tmpfs, so that the disk is not
-#                  measured); what is made there is removed at exit.
+#   BENCH_DIR      where the run makes its private folder for the input and
+#                  outputs (default /dev/shm, tmpfs, so that the disk is not
+#                  measured), removed at exit.
 #
 # The input is 64 MiB of the letter a without a newline. The searches are
 # a^k b a^k for k = 1, 30, 500 and 5000, i.e. 3, 61, 1001 and 10001 bytes:
@@ -27,14 +27,13 @@ set -euo pipefail
 
 tandor=$(realpath "${1:-build/release/tandor}")
 runs=${2:-5}
-dir=${BENCH_DIR:-/dev/shm/tandor-worst-case}
 [ -x "$tandor" ] || { echo "no tandor binary at $tandor; build it first" >&2; exit 2; }
 for need in /usr/bin/time python3; do
   command -v "$need" >/dev/null || { echo "missing $need" >&2; exit 2; }
 done
-mkdir -p "$dir"
+dir=$(mktemp -d "${BENCH_DIR:-/dev/shm}/tandor-worst-case.XXXXXX")
+trap 'rm -rf "$dir"' EXIT
 input=$dir/a-64m.txt
-trap 'rm -f "$input" "$dir"/out* "$dir"/time.txt "$dir"/times.*; rmdir "$dir" 2>/dev/null || true' EXIT
 python3 -c 'import sys; sys.stdout.buffer.write(b"a" * (64 << 20))' >"$input"
 
 halves=(1 30 500 5000)

@@ -63,9 +63,19 @@ FILTER_BENCH_PACKAGES=(/usr/bin/time:time perl:perl)
 STARTUP_BENCH_PACKAGES=(hyperfine:hyperfine cc:gcc)
 BENCH_OPTIONAL_PACKAGES=(sd:sd rg:ripgrep)
 
-# The fuzz preset: clang with its libFuzzer and sanitizer runtimes. Optional:
+# The fuzz preset: clang with its libFuzzer and sanitizer runtimes, whose
+# package carries clang's major version: that of the clang installed, else of
+# the one apt would install (libclang-rt-14-dev on Debian 12). Optional:
 # scripts/test.sh runs the fuzz targets only when have_libfuzzer says so.
-FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+fuzz_packages() {
+  local version
+  if command -v clang >/dev/null 2>&1; then
+    version=$(clang -dumpversion)
+  else
+    version=$(apt-cache depends clang | sed -n 's/^ *Depends: clang-//p')
+  fi
+  echo "clang libclang-rt-${version%%.*}-dev"
+}
 have_libfuzzer() {
   command -v clang++ >/dev/null 2>&1 &&
     compgen -G "$(clang++ --print-runtime-dir)/libclang_rt.fuzzer*.a" >/dev/null

@@ -49,9 +49,11 @@ expect_files() {
     { echo "$1 holds other files than these" >&2; exit 1; }
 }
 stage=$(mktemp -d)
-# The Wine prefix in it, where tandor.exe from the zip runs, has its server
-# stopped first, whether the checks passed or not.
-trap 'WINEPREFIX="$stage/wine" wineserver -k 2>/dev/null || true; rm -rf "$stage"' EXIT
+# The Wine prefix in it, where tandor.exe from the zip runs, keeps its
+# server's folder there too (TMPDIR), and has its server stopped first,
+# whether the checks passed or not.
+in_stage() { TMPDIR="$stage" WINEPREFIX="$stage/wine" "$@"; }
+trap 'in_stage wineserver -k 2>/dev/null || true; rm -rf "$stage"' EXIT
 cmake --install build/release --prefix "$stage" >/dev/null
 (cd "$stage" && find . -type f) | expect_files "cmake --install" \
   bin/tandor "${docs[@]}" share/doc/tandor/LICENSE share/man/man1/tandor.1
@@ -77,7 +79,7 @@ done
 scripts/check_exe_resources.py "$stage/zip/$top/tandor.exe" "$version"
 # In a private prefix that this run makes; Wine's messages about making it
 # are shown only when the run fails.
-ran=$(WINEPREFIX="$stage/wine" wine "$stage/zip/$top/tandor.exe" "ran^nok" 2>"$stage/wine.log") &&
+ran=$(in_stage wine "$stage/zip/$top/tandor.exe" "ran^nok" 2>"$stage/wine.log") &&
   [[ $ran == $'ran\r\nok' ]] ||
   { cat "$stage/wine.log" >&2; echo "tandor.exe from $zip does not run under Wine" >&2; exit 1; }
 echo "cmake --install, $deb and $zip hold what they should; tandor.exe's manifest and version resource are right"
@@ -94,5 +96,5 @@ if have_libfuzzer; then
   ctest --preset fuzz -j2
 else
   echo "SKIPPED: no clang++ with libFuzzer (libclang_rt.fuzzer);" \
-    "install: sudo apt-get install --no-install-recommends ${FUZZ_PACKAGES[*]}"
+    "install: sudo apt-get install --no-install-recommends $(fuzz_packages)"
 fi

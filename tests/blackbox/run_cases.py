@@ -2,29 +2,30 @@
 # Runs the black-box case table (cases.py) against one build of the tool: the
 # POSIX binary, or tandor.exe under Wine. Each run has a private scratch folder
 # with a copy of a Wine prefix that holds the registry fixtures
-# (wine_prefix.py); at the end Wine's own `reg export` checks the registry.
-# Prints each failure, then "N passed, N failed"; exits with 1 on a failure,
-# 77 (skipped) without Wine.
+# (wine_prefix.py); at the end of a run with a rewrite, Wine's own
+# `reg export` checks the registry. Prints each failure, then "N passed,
+# N failed" (cases); exits with 1 on a failure, 77 (skipped) without Wine.
 import argparse, contextlib, fnmatch, os, pathlib, pty, re, select, shutil, subprocess  # noqa
 import sys, tempfile, tty  # noqa: E401
-from subprocess import PIPE
+from subprocess import DEVNULL, PIPE
 
 import cases as table
 from wine_prefix import WinePrefix, cached_prefix, dos_path
 
 
-# The command that runs `case` with `programs`: [BINARY], or [TANDOR_EXE,
-# LAUNCH_EXE]. `wine prog args` would build the Windows command line from
-# Unix arguments, quoted its own way, so the tool's own splitting could never
-# be tested: tandor_launch.exe (tests/wine/launch.cc) runs the exact bytes of
-# a file instead, in the ANSI code page Wine picks for the C and most Western
-# locales. Arguments are quoted as the Microsoft C runtime splits them, the
-# rules the tool follows too.
-def command(case, programs, scratch):
+# The command that runs the tool with `args` (or the Windows command line
+# `raw`) with `programs`: [BINARY], or [TANDOR_EXE, LAUNCH_EXE]. `wine prog
+# args` would build the Windows command line from Unix arguments, quoted its
+# own way, so the tool's own splitting could never be tested:
+# tandor_launch.exe (tests/wine/launch.cc) runs the exact bytes of a file
+# (`name` in `scratch`) instead, in the ANSI code page Wine picks for the C
+# and most Western locales. Arguments are quoted as the Microsoft C runtime
+# splits them, the rules the tool follows too.
+def command(args, raw, programs, scratch, name="cmdline"):
     if len(programs) == 1:
-        return [os.path.abspath(programs[0]), *case.args]
-    line = case.raw if case.raw is not None else subprocess.list2cmdline(case.args)
-    path = pathlib.Path(scratch, "cmdline")
+        return [os.path.abspath(programs[0]), *args]
+    line = raw if raw is not None else subprocess.list2cmdline(args)
+    path = pathlib.Path(scratch, name)
     path.write_bytes((f'"{dos_path(programs[0])}"' + (" " + line if line else "")).encode("cp1252"))
     return ["wine", os.path.abspath(programs[1]), dos_path(path)]
 
@@ -89,32 +90,65 @@ def screen(shown):
     return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", shown)
 
 
-# The problems of one case's run, if any. Of a wrong output they show the
-# part from a little before its first wrong byte.
-def check(case, how, wine, scratch):
-    want = case.out.replace(b"{scratch}", scratch.replace("/", "\\").encode())
-    want = want.replace(b"\n", b"\r\n" if wine or case.terminal else b"\n")
+# `out` as a run writes it: "{scratch}" filled in, each '\n' as CR LF where
+# the Windows build or a terminal writes it.
+def expected(out, crlf, scratch):
+    out = out.replace(b"{scratch}", scratch.replace("/", "\\").encode())
+    return out.replace(b"\n", b"\r\n" if crlf else b"\n")
+
+
+# The problems of one case's run, if any, and the values it must leave
+# (case.written). Of a wrong output they show the part from a little before
+# its first wrong byte.
+def check(case, how, programs, scratch):
+    wine = len(programs) == 2
+    want = expected(case.out, wine or case.terminal, scratch)
+    written = [case.written] if case.written else []
+    how = dict(how, args=command(case.args, case.raw, programs, scratch))
     try:
         out, err, status = run(case, how, wine)
     except (OSError, subprocess.SubprocessError) as error:
-        return [repr(error)]
+        return [repr(error)], written
     start = max(0, len(os.path.commonprefix([out, want])) - 40)
     problems = [f"stdout from byte {start}: {out[start:]!r:.300}\n"
                 f"      want {want[start:]!r:.300}"] * (out != want)
     problems += [f"status {status}, want {case.status}"] * (status != case.status)
-    return problems + [f"stderr {err!r:.300}"] * bool(err)
+    return problems + [f"stderr {err!r:.300}"] * bool(err), written
 
 
-# The problems of the registry after `cases`: every write must be what Wine
-# itself reads back, and nothing else under the checked keys may have changed.
-def registry_problems(prefix, before, cases):
+# The problems of a race, `case.race` runs started at once, and the value it
+# must leave: each run ends 0 or 2 with that status's message, one at least
+# ends 0, and the value holds the change of exactly the runs that ended 0.
+def race(case, how, programs, scratch):
+    runs = [[arg.format(i=i) for arg in case.args] for i in range(case.race)]
+    procs = [subprocess.Popen(args=command(args, None, programs, scratch, f"cmdline{i}"), **how,
+                              stdin=DEVNULL, stdout=PIPE, stderr=PIPE)
+             for i, args in enumerate(runs)]
+    endings = {status: expected(out, len(programs) == 2, scratch)
+               for status, out in ((0, table.SUCCESS), (2, table.WRITE_FAILED))}
+    key, name, data = case.written
+    problems = []
+    for args, proc in zip(runs, procs):
+        out, err = proc.communicate(timeout=120)
+        if endings.get(proc.returncode) != out or err:
+            problems.append(f"{args[2:]}: status {proc.returncode}, stdout {out!r}, stderr {err!r}")
+        elif proc.returncode == 0:
+            data = data.replace(args[2], args[3])
+    problems += ["no run ended with 0"] * all(proc.returncode for proc in procs)
+    return problems, [(key, name, data)]
+
+
+# The problems of the registry after a run: every value in `written` (key,
+# value name, data) must be what Wine itself reads back, and nothing else
+# under the checked keys may have changed.
+def registry_problems(prefix, before, written):
     want = dict(before)
-    for key, name, data in (case.written for case in cases if case.written):
+    for key, name, data in written:
         name = f'"{name}"' if name is not None else "@"
         want[(key.lower(), name.lower())] = '"' + re.sub(r'([\\"])', r"\\\1", data) + '"'
     got = prefix.export(table.CHECKED_KEYS)
     return [f"registry {entry}: {got.get(entry)!r}, want {want.get(entry)!r}"
-            for entry in sorted(set(got) | set(want)) if got.get(entry) != want.get(entry)]
+            for entry in sorted(set(got) | set(want), key=str) if got.get(entry) != want.get(entry)]
 
 
 # Without -k every case matches: "" is in every name.
@@ -134,6 +168,9 @@ def main():
     wine = args.build == "wine"
     if len(args.programs) != 1 + wine:
         parser.error("posix takes BINARY, wine takes TANDOR_EXE LAUNCH_EXE")
+    names = [case.name for case in table.CASES]
+    if shared := sorted({name for name in names if names.count(name) > 1}):
+        parser.error(f"cases.py: cases share a name: {shared}")
     cases = [case for case in table.CASES if selected(case, args.build, args.patterns)]
     if args.list or not cases:
         print("\n".join(case.name for case in cases) or "no case matches")
@@ -143,7 +180,7 @@ def main():
         return 77  # CTest's SKIP_RETURN_CODE
     scratch = os.path.realpath(tempfile.mkdtemp(prefix="tandor-bb-"))
     prefix = WinePrefix(os.path.join(scratch, "prefix"))
-    failures = []
+    failures, written, registry = [], [], []
 
     def report(name, problems):
         if problems:
@@ -153,20 +190,32 @@ def main():
         before = prefix.copy_from(cached_prefix(table.FIXTURES, table.CHECKED_KEYS))
         if wine:
             prefix.start_server()  # for the whole run, which saves about a second a case
+            # The key's security lasts as long as this server.
+            prefix.wine(os.path.join(os.path.dirname(args.programs[1]), "tandor_read_only_key.exe"),
+                        table.REFUSED.removeprefix("HKEY_LOCAL_MACHINE\\"))
         for case in cases:
             cwd = case.cwd.replace("{prefix}", prefix.path).replace("{scratch}", scratch)
             os.makedirs(cwd, exist_ok=True)
             # A case's environment is for the POSIX build; under Wine the tool reads none.
-            how = dict(args=command(case, args.programs, scratch), cwd=cwd,
-                       env={**prefix.env, **case.env})
-            report(case.name, check(case, how, wine, scratch))
-        # Checked after every run, whichever cases it ran: only a rewrite may
-        # change the registry. One check more.
-        report("registry contents", registry_problems(prefix, before, cases))
+            how = dict(cwd=cwd, env={**prefix.env, **case.env})
+            if case.server:
+                prefix.start_server()
+            problems, leaves = (race if case.race else check)(case, how, args.programs, scratch)
+            written += leaves
+            if case.server:
+                prefix.stop_server()
+            report(case.name, problems)
+        # Only a rewrite may change the registry, and Wine's reg export takes
+        # seconds: checked after a run that has one, whatever the others did.
+        if any(case.args and case.args[0] == "-w" for case in cases):
+            registry = registry_problems(prefix, before, written)
+            report("the registry after the run", registry)
     finally:
         prefix.stop_server()
         shutil.rmtree(scratch, ignore_errors=True)
-    print(f"{len(cases) + 1 - len(failures)} passed, {len(failures)} failed")
+    failed = len(failures) - bool(registry)
+    print(f"{len(cases) - failed} passed, {failed} failed" +
+          "; the registry check failed" * bool(registry))
     return 1 if failures else 0
 
 

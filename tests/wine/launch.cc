@@ -37,8 +37,17 @@ int main(int argc, char** argv) {
     SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   PROCESS_INFORMATION process = {};
   // CreateProcessA may write into the command line, so it gets a copy it owns.
-  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  // On a loaded machine Wine now and then fails to start a process (about one
+  // in a thousand here), with ERROR_INTERNAL_ERROR: the new process ended
+  // before it was set up, before any code of the program ran. That is Wine's
+  // failure, not the program's, so it is tried again.
+  BOOL started = FALSE;
+  for (int tries = 0; !started && tries < 3; ++tries) {
+    started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             nullptr, &startup, &process);
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  if (!started) {
     std::fprintf(stderr, "tandor_launch: CreateProcessA failed, error %lu\n", GetLastError());
     return kStatusNotStarted;
   }
