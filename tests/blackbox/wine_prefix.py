@@ -33,7 +33,10 @@ class WinePrefix:
     # of its own, "<path>.tmp" beside it, so that nothing is left in /tmp.
     def __init__(self, path):
         self.path = path
-        self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all", TMPDIR=path + ".tmp")
+        # Wine's messages stay off but for its memory manager's errors, among
+        # them the one that says it could not start a program (run_cases.py).
+        self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all,err+virtual",
+                        TMPDIR=path + ".tmp")
         os.makedirs(self.env["TMPDIR"], exist_ok=True)
 
     # Copies the cache entry `entry` here and gives the export of its checked
