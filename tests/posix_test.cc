@@ -12,6 +12,7 @@
 #include <string>
 
 #include "posix/registry_file.h"
+#include "posix/wine_prefix.h"
 #include "registry/registry_service.h"
 #include "registry/registry_text.h"
 
@@ -129,6 +130,32 @@ TEST_F(RegistryServicePosixTest, LinksLeadToTheirTarget) {
     EXPECT_EQ(ReadRegistryText(*CreateRegistryService(), kSoftware + path), expected) << path;
   EXPECT_EQ(WriteRegistryText(*CreateRegistryService(), kSoftware + "Chain\\V", "real", "new"), 0);
   EXPECT_EQ(ReadRegistryText(*CreateRegistryService(), kSoftware + "Real\\V"), "new");
+}
+
+// The DOS form of a directory, by a prefix's drive links as Wine makes them
+// (c: -> ../drive_c, z: -> /), here with a deeper drive (d:) and a second
+// name for drive_c (e:). Links count by the folder they lead to, not by
+// their spelling.
+using WinePrefixPosixTest = RegistryFilePosixTest;
+TEST_F(WinePrefixPosixTest, TheDeepestDriveNamesTheDirectory) {
+  fs::create_directories(dir_ / "drive_c/deep/x");
+  fs::create_directory(dir_ / "dosdevices");
+  fs::create_directory_symlink("../drive_c", dir_ / "dosdevices/c:");
+  fs::create_directory_symlink("../drive_c/deep", dir_ / "dosdevices/d:");
+  fs::create_directory_symlink("../drive_c", dir_ / "dosdevices/e:");
+  fs::create_directory_symlink("/", dir_ / "dosdevices/z:");
+  const std::string kPrefix = dir_.string(), kNoPrefix = kPrefix + "/missing";
+  const struct {
+    std::string directory, prefix, dos_directory;
+  } kCases[] = {
+      {kPrefix + "/drive_c", kPrefix, "C:\\"},  // the first letter on a tie
+      {kPrefix + "/drive_c/deep/x", kPrefix, "D:\\x"},
+      {kPrefix + "/dosdevices/c:/deep/", kPrefix, "D:\\"},
+      {"/", kPrefix, "Z:\\"},
+      {"/usr/lib", kNoPrefix, "Z:\\usr\\lib"},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(DosDirectoryOf(c.directory, c.prefix), c.dos_directory) << c.directory;
 }
 
 }  // namespace
