@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -15,16 +16,18 @@ namespace {
 
 // Keeps what is written to it. Its first write takes a while, so that a
 // caller writing behind fills every buffer meanwhile and must then wait for
-// one. The write numbered `failing_write` (from 1) fails and writes nothing;
-// later ones work again, as a sink whose trouble has passed.
+// one; once `slow` is set, every write does. The write numbered
+// `failing_write` (from 1) fails and writes nothing; later ones work again,
+// as a sink whose trouble has passed.
 struct SlowSink : ByteSink {
   bool WriteAll(const char* data, size_t size) override {
-    if (++writes == 1) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (++writes == 1 || slow) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (writes == failing_write) return false;
     text.append(data, size);
     return true;
   }
 
+  std::atomic<bool> slow = false;
   std::string text;
   size_t writes = 0;
   size_t failing_write = 0;
@@ -40,10 +43,11 @@ std::string Numbers(size_t size) {
 }
 
 // In pieces of 1 to 257 bytes through buffers of 100: a hundred hand-overs,
-// far more than the writer has buffers. A console (`immediate`) has each
-// piece written before Write returns.
+// far more than the writer has buffers. Flush returns once all is written,
+// a last part of a buffer included, however slow the sink. A console
+// (`immediate`) has each piece written before Write returns.
 TEST(BufferedOutputTest, WritesEverythingInOrderAcrossManyBuffers) {
-  const std::string text = Numbers(10000);
+  const std::string text = Numbers(10050);
   for (bool immediate : {false, true}) {
     SlowSink sink;
     {
@@ -54,6 +58,7 @@ TEST(BufferedOutputTest, WritesEverythingInOrderAcrossManyBuffers) {
           ASSERT_EQ(sink.text, text.substr(0, done + piece));
         }
       }
+      sink.slow = true;
       output.Flush();
       EXPECT_EQ(sink.text, text) << "immediate " << immediate;
       EXPECT_FALSE(output.failed());
