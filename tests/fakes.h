@@ -151,7 +151,7 @@ struct FakeRegistry : RegistryService {
     auto value = values.find(std::string(name));
     std::string_view now =
         value == values.end() ? "" : StringValueText(value->second.type, value->second.data);
-    if (fail_set || now != expected) return false;
+    if (now != expected) return false;
     values[std::string(name)] = {kRegSz, std::string(text) + '\0'};
     return true;
   }
@@ -163,8 +163,7 @@ struct FakeRegistry : RegistryService {
 
   std::map<Key, std::map<std::string, FakeValue>> keys;
   std::vector<std::string> calls;
-  int open_keys = 0;  // opened and not yet closed
-  bool fail_set = false;
+  int open_keys = 0;           // opened and not yet closed
   bool out_of_memory = false;  // queries and sets throw std::bad_alloc
   size_t grow_by = 0;          // bytes a value grows by after a query for its size
   // Data another process gives the value just before it is set.
