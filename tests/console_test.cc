@@ -27,11 +27,9 @@ TEST(CommandLineTest, SplitsByEveryRule) {
       {"t \ta \t  b\t", "t", {"a", "b"}},
       // Quotes switch quoting and go; a pair alone is an empty argument.
       {"t \"a \t b\" c a\"b c\"d", "t", {"a \t b", "c", "ab cd"}},
-      {"t \"unterminated  text", "t", {"unterminated  text"}},
       {"t \"\" a\"\"b \"", "t", {"", "ab", ""}},
       // Two quotes inside quotes give one quote and end the quoted part.
       {"t \"a\"\"b c\"", "t", {"a\"b", "c"}},
-      {"t \"a\"\"\"b c\"", "t", {"a\"b c"}},
       // Backslashes: halved before a quote, which an odd count escapes.
       {"t C:\\dir\\ \\\\server\\share a\\\\", "t", {"C:\\dir\\", "\\\\server\\share", "a\\\\"}},
       {"t \\\"a \\\\\"a b\" \\\\\\\"a b", "t", {"\"a", "\\a b", "\\\"a", "b"}},
@@ -40,7 +38,6 @@ TEST(CommandLineTest, SplitsByEveryRule) {
       // go and its backslashes are literal, even before a quote.
       {"\"C:\\Program Files\\t.exe\" x", "C:\\Program Files\\t.exe", {"x"}},
       {"\"C:\\dir\\\" \"x y\"", "C:\\dir\\", {"x y"}},
-      {" x", "", {"x"}},
       {"", "", {}},
   };
   for (const auto& c : kCases) {
@@ -70,8 +67,6 @@ TEST(TextInputStreamTest, ConsoleCtrlZEndsTheCurrentReadOnlyAFailedReadAllInput)
     size_t capacity;
     Strings expected;  // each Read() result
   } kCases[] = {
-      {{"ab\r\n", "cd\r\n"}, 4096, {"ab\n", "cd\n", ""}},
-      {{"ab\x1a"s + "cd\r\n", "ef\r\n"}, 4096, {"ab", "ef\n", ""}},
       {{"", "ef\r\n"}, 4096, {"", "ef\n"}},
       {{"a\r\x1a", "b\r\n"}, 4096, {"a\r", "b\n"}},
       // What came before the 0x1A is all handed out before the read ends.

@@ -117,7 +117,7 @@ struct FakeRegistry : RegistryService {
             RegistryKey* key) override {
     calls.push_back(std::string("open ").append(sub_key).append(
         access == RegistryAccess::kRead ? " read" : " write"));
-    if (fail_open || keys.count({root, std::string(sub_key)}) == 0) return false;
+    if (keys.count({root, std::string(sub_key)}) == 0) return false;
     opened.push_back({root, std::string(sub_key)});
     *key = opened.size();
     ++open_keys;
@@ -131,7 +131,7 @@ struct FakeRegistry : RegistryService {
     if (out_of_memory) throw std::bad_alloc();
     auto& values = keys[opened.at(key - 1)];
     auto value = values.find(std::string(name));
-    if (fail_query || value == values.end()) return false;
+    if (value == values.end()) return false;
     std::string& stored = value->second.data;
     uint32_t needed = static_cast<uint32_t>(stored.size());
     if (data != nullptr && *size < needed) return false;
@@ -151,7 +151,7 @@ struct FakeRegistry : RegistryService {
     auto value = values.find(std::string(name));
     std::string_view now =
         value == values.end() ? "" : StringValueText(value->second.type, value->second.data);
-    if (fail_set || now != expected) return false;
+    if (now != expected) return false;
     values[std::string(name)] = {kRegSz, std::string(text) + '\0'};
     return true;
   }
@@ -163,8 +163,7 @@ struct FakeRegistry : RegistryService {
 
   std::map<Key, std::map<std::string, FakeValue>> keys;
   std::vector<std::string> calls;
-  int open_keys = 0;  // opened and not yet closed
-  bool fail_open = false, fail_query = false, fail_set = false;
+  int open_keys = 0;           // opened and not yet closed
   bool out_of_memory = false;  // queries and sets throw std::bad_alloc
   size_t grow_by = 0;          // bytes a value grows by after a query for its size
   // Data another process gives the value just before it is set.

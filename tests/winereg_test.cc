@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "registry/value_types.h"
 #include "spliced.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_text.h"
@@ -14,27 +15,29 @@
 namespace tandor {
 namespace {
 
+using namespace std::string_literals;
+
 // Each form as Wine writes it, and read back by the loader to the same units.
 TEST(WineTextTest, EscapesAsWineWritesAndReadsBack) {
   const struct {
     std::u16string units;
-    std::string_view quoted, escaped;
+    std::string_view escaped;  // as a value's data, between double quotes
   } kCases[] = {
-      {u"caf\u00e9 \U0001F600 \xd800x\xdc00", "\"", R"(caf\xe9 \xd83d\xde00 \xd800x\xdc00)"},
+      {u"caf\u00e9 \U0001F600 \xd800x\xdc00", R"(caf\xe9 \xd83d\xde00 \xd800x\xdc00)"},
       // \x reads up to four digits, so it is padded before a hex digit.
-      {u"\u00e9a\u00e9g\u20acF\u20ac\xffff", "\"", R"(\x00e9a\xe9g\x20acF\x20ac\xffff)"},
-      {u"say \"hi\" \\ [x]", "\"", R"(say \"hi\" \\ [x])"},
-      {u"\a\b\t\n\v\f\r\x1b", "\"", R"(\a\b\t\n\v\f\r\e)"},
+      {u"\u00e9a\u00e9g\u20acF\u20ac\xffff", R"(\x00e9a\xe9g\x20acF\x20ac\xffff)"},
+      {u"say \"hi\" \\ [x]", R"(say \"hi\" \\ [x])"},
+      {u"\a\b\t\n\v\f\r\x1b", R"(\a\b\t\n\v\f\r\e)"},
       // Octal reads up to three digits, so it is padded before an octal digit.
-      {std::u16string{0, u'7', 1, u'8', 0x1f, 0x7f}, "\"", "\\0007\\18\\37\x7f"},
+      {std::u16string{0, u'7', 1, u'8', 0x1f, 0x7f}, "\\0007\\18\\37\x7f"},
   };
   for (const auto& c : kCases) {
     std::string out;
-    AppendWineString(c.units, c.quoted, &out);
+    AppendWineString(c.units, "\"", &out);
     EXPECT_EQ(out, c.escaped);
-    out.push_back(c.quoted.back());
+    out.push_back('"');
     std::u16string read;
-    EXPECT_EQ(ParseWineString(out, c.quoted.back(), &read), out.size()) << out;
+    EXPECT_EQ(ParseWineString(out, '"', &read), out.size()) << out;
     EXPECT_EQ(read, c.units) << out;
   }
 }
@@ -50,7 +53,7 @@ TEST(WineTextTest, ParsesOddTextAsWinesLoader) {
       {R"(\q\x\xZ\101\0101")", u"qxxZA\b1", 17},
       {"a\xc3(z\"", u"a(z", 5},
       {"a\xed\xa0\x80z\"", u"a\xd800z", 6},
-      {"abc", u"", 0},
+      // An escaped end char does not end the text, and a zero byte ends it.
       {"ab\\\"", u"", 0},
       {std::string_view("a\0\"", 3), u"", 0},
   };
@@ -106,48 +109,50 @@ WineKeyPath Path(std::string_view sub_key) {
   return path;
 }
 
-// "type:data" of the value, or "none".
-std::string Read(std::string_view file, std::string_view key, std::string_view name) {
+// A value's type and data, as FindWineValue gives them.
+using TypedData = std::pair<uint32_t, std::string>;
+constexpr std::nullopt_t kNoValue = std::nullopt;
+
+std::optional<TypedData> Read(std::string_view file, std::string_view key, std::string_view name) {
   std::optional<WineValue> value = FindWineValue(file, FindWineKey(file, Path(key)), name);
-  return value ? std::to_string(value->type) + ":" + value->data : "none";
+  if (!value) return kNoValue;
+  return TypedData{value->type, value->data};
 }
 
-std::string Sz(std::string_view text) { return "1:" + std::string(text) + '\0'; }
+// A REG_SZ value holding `text`.
+TypedData Sz(std::string_view text) { return {kRegSz, std::string(text) + '\0'}; }
 
-constexpr std::string_view kSettings = "Software\\Abc\\Settings";
-constexpr std::string_view kProbe = "Software\\Probe";
+const std::string kSettings = "Software\\Abc\\Settings";
+const std::string kProbe = "Software\\Probe";
 
 TEST(WineRegistryFileTest, ReadsValuesAsWinesLoader) {
   const struct {
     std::string_view key, name;
-    std::string expected;
+    std::optional<TypedData> value;
   } kCases[] = {
-      {kSettings, "Plain", Sz("pass XX")},
       {"SOFTWARE\\abc\\SETTINGS", "pLAIN", Sz("pass XX")},
       {"Software\\\\Abc\\Settings\\", "Plain", Sz("pass XX")},
       {kSettings, "", Sz("default")},
       {kSettings, "@", Sz("at-named")},
-      {kSettings, "Exp", std::string("2:%PATH%;x\0", 11)},
-      {kSettings, "Num", std::string("4:\x2a\0\0\0", 6)},
-      {kSettings, "LongBin", "3:" + std::string(6, '\xab')},
+      {kSettings, "Exp", TypedData{kRegExpandSz, "%PATH%;x\0"s}},
+      {kSettings, "Num", TypedData{kRegDword, "\x2a\0\0\0"s}},
+      {kSettings, "LongBin", TypedData{kRegBinary, std::string(6, '\xab')}},
       {"Software\\Abc\\BR\xc3\x84[CK]ETS", "IN", Sz("x")},
-      {"Software\\Classes\\Wow6432Node\\TypeLib", "SymbolicLinkValue", "none"},
       {kProbe, "H3", Sz("AB")},
-      {kProbe, "Unterm", "none"},
+      {kProbe, "Unterm", kNoValue},
       {kProbe, "na\"me", Sz("q")},
       {kProbe, "Dup", Sz("second")},  // from a repeated section, the last line
-      {"Software\\Probe8", "NoClose", "none"},
-      {"Software\\Probe2", "Cont", "none"},  // took the next header as its data
+      {"Software\\Probe8", "NoClose", kNoValue},
+      {"Software\\Probe2", "Cont", kNoValue},  // took the next header as its data
       {"Software\\Probe2", "Lost", Sz("y")},
       {"Software\\Probe2", "CR", Sz("a\rb")},
   };
   for (const auto& c : kCases)
-    EXPECT_EQ(Read(kFile, c.key, c.name), c.expected) << c.key << " " << c.name;
+    EXPECT_EQ(Read(kFile, c.key, c.name), c.value) << c.key << " " << c.name;
 }
 
 TEST(WineRegistryFileTest, KeysExistByASectionOrADeeperOneButNotAsLinks) {
   const std::pair<std::string_view, bool> kCases[] = {
-      {"software\\ABC\\deep", true},
       {"Software\\Ab", false},
       {"Software\\Classes\\Wow6432Node", true},
       {"Software\\Classes\\Wow6432Node\\TypeLib", false},
@@ -183,54 +188,52 @@ std::optional<std::string> Edited(std::string_view file, std::string_view key,
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
-  const std::string& f = kFile;
-  const std::string s(kSettings);
-  const std::string kMin = "WINE REGISTRY Version 2\n";
-  const std::string kCrLf = "WINE REGISTRY Version 2\r\n#arch=win32\r\n[A]\r\n\"v\"=\"1\"\r\n";
-  const std::string kA = "[A]\n\"v\"=\"x\"\n";
-  const std::string kPlain = "\"Plain\"=\"pass XX\"\n";
-  const std::string kNewKey = " 1796600147\n#time=1dd85da8546dcae\n";  // as Wine writes it
+  const std::string kHeader = "WINE REGISTRY Version 2\n";
+  const std::string kCrLfFile = "WINE REGISTRY Version 2\r\n#arch=win32\r\n[A]\r\n\"v\"=\"1\"\r\n";
+  const std::string kSectionA = "[A]\n\"v\"=\"x\"\n";
+  const std::string kPlainLine = "\"Plain\"=\"pass XX\"\n";
+  // The time of a new section, after its header, as Wine writes it.
+  const std::string kNewSectionTime = " 1796600147\n#time=1dd85da8546dcae\n";
+  constexpr std::nullopt_t kRefused = std::nullopt;
   const struct {
     std::string file, key, name, text;
-    std::optional<std::string> expected;  // nullopt: refused
+    std::optional<std::string> file_after;
   } kCases[] = {
-      {f, s, "PLAIN", "pass 1.1", Replaced(f, kPlain, "\"Plain\"=\"pass 1.1\"\n")},
-      {f, s, "LongBin", "short", Replaced(f, "hex:ab,ab,ab,\\\n  ab,ab,\\\n  ab", "\"short\"")},
-      {f, s, "New\xe2\x82\xac", "\"q\" \xc3\xa9z",
-       Replaced(f, kPlain, kPlain + "\"New\\x20ac\"=\"\\\"q\\\" \\xe9z\"\n")},
-      {kMin + kA + "[a]\n \"V\" = \"2\"\n", "A", "v", "3", kMin + kA + "[a]\n \"V\" = \"3\"\n"},
-      {kMin + kA + "[B]\n[a]\n#time=1\n\n;c\n[C]\n", "A", "w", "2",
-       kMin + kA + "[B]\n[a]\n#time=1dd85da8546dcae\n\"w\"=\"2\"\n\n;c\n[C]\n"},
-      {kCrLf, "A", "w", "2", kCrLf + "\"w\"=\"2\"\r\n"},
-      {kMin + "[A]", "A", "", "2", kMin + "[A]\n@=\"2\"\n"},
+      {kFile, kSettings, "LongBin", "\"short\"",
+       Replaced(kFile, "hex:ab,ab,ab,\\\n  ab,ab,\\\n  ab", R"("\"short\"")")},
+      {kFile, kSettings, "New\xe2\x82\xac", "\"q\" \xc3\xa9z",
+       Replaced(kFile, kPlainLine, kPlainLine + "\"New\\x20ac\"=\"\\\"q\\\" \\xe9z\"\n")},
+      {kHeader + kSectionA + "[a]\n \"V\" = \"2\"\n", "A", "v", "3",
+       kHeader + kSectionA + "[a]\n \"V\" = \"3\"\n"},
+      {kHeader + kSectionA + "[B]\n[a]\n#time=1\n\n;c\n[C]\n", "A", "w", "2",
+       kHeader + kSectionA + "[B]\n[a]\n#time=1dd85da8546dcae\n\"w\"=\"2\"\n\n;c\n[C]\n"},
+      {kCrLfFile, "A", "w", "2", kCrLfFile + "\"w\"=\"2\"\r\n"},
       // A key only implied by a deeper one gets a section, spelled as the
       // deeper one spells it.
-      {f, "SOFTWARE\\abc\\deep", "V", "v",
-       f + "\n[Software\\\\Abc\\\\Deep]" + kNewKey + "\"V\"=\"v\"\n"},
-      {kMin + "[Br\\xe4\\[k\\]\\\\C]", "BR\xc3\x84[K]", "", "1",
-       kMin + "[Br\\xe4\\[k\\]\\\\C]\n\n[Br\\xe4\\[k\\]]" + kNewKey + "@=\"1\"\n"},
+      {kFile, "SOFTWARE\\abc\\deep", "V", "v",
+       kFile + "\n[Software\\\\Abc\\\\Deep]" + kNewSectionTime + "\"V\"=\"v\"\n"},
+      {kHeader + "[Br\\xe4\\[k\\]\\\\C]", "BR\xc3\x84[K]", "", "1",
+       kHeader + "[Br\\xe4\\[k\\]\\\\C]\n\n[Br\\xe4\\[k\\]]" + kNewSectionTime + "@=\"1\"\n"},
       {"WINE REGISTRY Version 2\r\n[A\\\\B]", "", "v", "1",
        "WINE REGISTRY Version 2\r\n[A\\\\B]\r\n\r\n[] 1796600147\r\n#time=1dd85da8546dcae\r\n"
        "\"v\"=\"1\"\r\n"},
       // Text after the data, which Wine ignores, stays; the key's time is
       // now (registry_file_fuzz checks that setting the value it holds asks
       // for no change at all).
-      {kMin + "[A] 5\n#time=1\n\"v\"=\"1\" x\n\"n\"=dword:1 y", "A", "V", "2",
-       kMin + "[A] 1796600147\n#time=1dd85da8546dcae\n\"v\"=\"2\" x\n\"n\"=dword:1 y"},
-      {kMin + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2", kMin + "[A] 1796600147\n\"n\"=\"2\" y"},
-      {f, s, "Plain", "bad \xff utf-8", std::nullopt},
-      {f, "Software\\Abc\\Nowhere", "v", "x", std::nullopt},
-      {f, "Software\\Classes\\Wow6432Node\\TypeLib", "v", "x", std::nullopt},
-      {f, std::string(kProbe), "v", "x", std::nullopt},  // holds "Unterm"
-      {kMin + "[A]\nstray text\n", "A", "w", "x", std::nullopt},
-      {kMin + "[A]\n[B]\n\"b\"=hex:01,\\\n", "A", "w", "x", std::nullopt},
+      {kHeader + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2",
+       kHeader + "[A] 1796600147\n\"n\"=\"2\" y"},
+      {kFile, kSettings, "Plain", "bad \xff utf-8", kRefused},
+      {kFile, "Software\\Abc\\Nowhere", "v", "x", kRefused},
+      {kFile, kProbe, "v", "x", kRefused},  // holds "Unterm"
+      {kHeader + "[A]\nstray text\n", "A", "w", "x", kRefused},
+      {kHeader + "[A]\n[B]\n\"b\"=hex:01,\\\n", "A", "w", "x", kRefused},
       // Files Wine does not load, or not wholly.
-      {"WINE REGISTRY Version 1\n" + kA, "A", "v", "y", std::nullopt},
-      {kMin + "#arch=win64\n#arch=win32\n" + kA, "A", "v", "y", std::nullopt},
-      {kMin + kA + std::string("[B]\n\"z\"=\"\0\"\n", 12), "A", "v", "y", std::nullopt},
+      {"WINE REGISTRY Version 1\n" + kSectionA, "A", "v", "y", kRefused},
+      {kHeader + "#arch=win64\n#arch=win32\n" + kSectionA, "A", "v", "y", kRefused},
+      {kHeader + kSectionA + std::string("[B]\n\"z\"=\"\0\"\n", 12), "A", "v", "y", kRefused},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(Edited(c.file, c.key, c.name, c.text, {1796600147, 636139000}), c.expected)
+    EXPECT_EQ(Edited(c.file, c.key, c.name, c.text, {1796600147, 636139000}), c.file_after)
         << c.key << " " << c.name;
   }
 }
