@@ -16,8 +16,7 @@ namespace {
 using namespace std::string_literals;
 using Strings = std::vector<std::string>;
 
-// Splitting a Windows command line, rule by rule; tests/fuzz/command_line_fuzz.cc
-// holds the splitter against a second formulation of the rules.
+// Splitting a Windows command line, rule by rule.
 TEST(CommandLineTest, SplitsByEveryRule) {
   const struct {
     std::string line, program_name;
@@ -38,6 +37,9 @@ TEST(CommandLineTest, SplitsByEveryRule) {
       // go and its backslashes are literal, even before a quote.
       {"\"C:\\Program Files\\t.exe\" x", "C:\\Program Files\\t.exe", {"x"}},
       {"\"C:\\dir\\\" \"x y\"", "C:\\dir\\", {"x y"}},
+      // A blank before the program name ends it empty; a quote that is not
+      // closed runs to the end.
+      {" t \"a b", "", {"t", "a b"}},
       {"", "", {}},
   };
   for (const auto& c : kCases) {
