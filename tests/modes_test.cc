@@ -13,7 +13,6 @@
 #include "modes/exit_status.h"
 #include "modes/filter.h"
 #include "modes/replace_all.h"
-#include "registry/registry_path.h"
 #include "search/occurrence_finder.h"
 
 namespace tandor {
@@ -50,7 +49,7 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
   for (const auto& c : kCases) {
     FakeConsole console(c.arguments, FakeInput({"a\n"}));
     FakeRegistry registry;
-    registry.Put(kLocalMachine, "Software\\Abc", "V", {kRegSz, "old\0"s});
+    registry.values["V"] = "old\0"s;
     EXPECT_EQ(Dispatch(console, registry), c.status) << testing::PrintToString(c.arguments);
     EXPECT_EQ(console.output.flushed, c.output) << testing::PrintToString(c.arguments);
   }
@@ -69,7 +68,7 @@ std::pair<std::string, int> Expand(std::string_view control, const std::string& 
   FakeConsole console({}, FakeInput({typed}, false, /*chunk=*/1));
   console.directory = directory;
   FakeRegistry registry;
-  registry.Put(kLocalMachine, "Software\\Abc", "Tags", {kRegSz, "^d^i\0"s});
+  registry.values["Tags"] = "^d^i\0"s;
   int status = ExpandControlString(control, console, registry);
   EXPECT_EQ(registry.open_keys, 0) << control;
   return {console.output.text, status};
@@ -228,7 +227,7 @@ TEST(OccurrenceFinderTest, AgreesWithPlainSearch) {
 }
 
 // The path is printed as given, never used as a format.
-const std::string kPath = "HKEY_CURRENT_USER\\Software\\%s%n\\V";
+const std::string kPath = "HKEY_LOCAL_MACHINE\\Software\\Abc\\%s%n";
 const std::string kMissing = "\nERROR: Registry key not found: " + kPath + "\n\n";
 
 // What happens to the value between the rewrite's read and its write.
@@ -252,14 +251,13 @@ TEST(RewriteTest, ReplacesEveryOccurrenceAndReportsTheOutcome) {
   };
   for (const auto& c : kCases) {
     FakeRegistry registry;
-    registry.Put(kCurrentUser, "Software\\%s%n", "V", {kRegSz, c.value});
+    registry.values["%s%n"] = c.value;
     if (c.meanwhile == Meanwhile::kAnotherProcessChangesIt) registry.changed_to = "new\0"s;
     FakeOutput output;
     EXPECT_EQ(RewriteRegistryValue(kPath, c.search, c.replace, output, registry), c.status)
         << c.value << " " << c.search;
     EXPECT_EQ(output.text, c.output) << c.value << " " << c.search;
-    EXPECT_EQ(registry.keys.at({kCurrentUser, "Software\\%s%n"}).at("V").data, c.value_after)
-        << c.search;
+    EXPECT_EQ(registry.values.at("%s%n"), c.value_after) << c.search;
     EXPECT_EQ(registry.open_keys, 0) << c.search;
   }
 }
