@@ -1,14 +1,18 @@
-// Wine's registry file format: its text escapes, and finding and setting
-// values in a file.
+// Wine's registry file format: its text escapes, finding and setting values
+// in a file, and which file of a prefix holds a key.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 
 #include "fakes.h"
+#include "registry/registry_path.h"
 #include "registry/value_types.h"
 #include "spliced.h"
+#include "winereg/wine_key_location.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_text.h"
 
@@ -144,6 +148,95 @@ TEST(WineRegistryFileTest, RefusesKeyPathsRegOpenKeyRefuses) {
   EXPECT_TRUE(ParseWineKeyPath(std::string(256, 'k'), &path));
   for (std::string bad : {std::string(257, 'k'), std::string("\\Software"), std::string("B\xff")})
     EXPECT_FALSE(ParseWineKeyPath(bad, &path)) << bad;
+}
+
+// A section of the key `key` ("Software\Real"), as Wine writes its header.
+std::string Section(std::string_view key, std::string_view lines = "") {
+  std::string section = "\n[";
+  for (char c : key) section.append(c == '\\' ? "\\\\" : std::string(1, c));
+  return section.append("] 1796600147\n").append(lines);
+}
+
+// The section of a link key whose SymbolicLinkValue holds `target`, stored
+// as Wine stores it: UTF-16 units in hex.
+std::string Link(const std::string& key, std::string_view target) {
+  std::string value = "#link\n\"SymbolicLinkValue\"=hex(6):";
+  for (char c : target) {
+    char unit[8];
+    snprintf(unit, sizeof unit, "%02x,00,", c);
+    value += unit;
+  }
+  value.back() = '\n';
+  return Section(key, value);
+}
+
+// A registry file whose header names `root` (as escaped in the file).
+std::string File(std::string_view root, std::initializer_list<std::string> sections) {
+  std::string file = "WINE REGISTRY Version 2\n;; All keys relative to ";
+  file.append(root).append("\n");
+  for (const std::string& section : sections) file += section;
+  return file;
+}
+
+// Software\Hop1 to Hop16 each link to the next, and Hop17 to Software\Real:
+// from Hop2 a path passes through kMaxWineLinks links, from Hop1 one more.
+std::string Hops() {
+  std::string hops;
+  for (int hop = 1; hop <= kMaxWineLinks + 1; ++hop) {
+    std::string next = hop <= kMaxWineLinks ? "Hop" + std::to_string(hop + 1) : "Real";
+    hops += Link("Software\\Hop" + std::to_string(hop), "\\Registry\\Machine\\Software\\" + next);
+  }
+  return hops;
+}
+
+// A prefix's registry files. Which file each root key is in, and the links a
+// fresh prefix has, the black-box table shows through both builds.
+const std::map<std::string, std::string> kPrefix = {
+    {"system.reg",
+     File("\\\\Machine",
+          {Section("Software\\Real\\Below"),
+           Link("Software\\Link", "\\Registry\\Machine\\Software\\Real"),
+           Link("Software\\ToUser", "\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software"),
+           Link("Software\\Outside", "\\Registry\\Other\\Software\\Real"),
+           Link("Software\\Relative", "Registry\\Machine\\Software\\Real"), Hops()})},
+    {"user.reg", File("\\\\User\\\\S-1-5-21-0-0-0-1000", {Section("Software\\Abc")})},
+    {"userdef.reg", File("\\\\User\\\\.Default", {Section("Software")})},
+};
+
+std::optional<std::string_view> PrefixFile(const std::string& file) {
+  auto found = kPrefix.find(file);
+  if (found == kPrefix.end()) return std::nullopt;
+  return found->second;
+}
+
+// HKEY_USERS by the SID in user.reg's header, and link keys followed to
+// their targets.
+TEST(WineKeyLocationTest, UsersBySidAndLinksToTheirTargets) {
+  const struct {
+    uint32_t root;
+    std::string sub_key;
+    std::string file;  // empty: no such key
+    std::string path;  // below the file's root
+  } kCases[] = {
+      {kLocalMachine, "\\Software\\Real", "", ""},
+      {kUsers, ".default\\Software", "userdef.reg", "Software"},
+      {kUsers, "S-1-5-21-0-0-0-1001\\Software", "", ""},
+      {kUsers, "", "", ""},
+      // A link anywhere on the path, the rest of the path below its target.
+      {kLocalMachine, "Software\\link\\Below", "system.reg", "Software\\Real\\Below"},
+      {kLocalMachine, "Software\\ToUser\\Abc", "user.reg", "Software\\Abc"},
+      {kLocalMachine, "Software\\Hop2\\Below", "system.reg", "Software\\Real\\Below"},
+      {kLocalMachine, "Software\\Hop1\\Below", "", ""},
+      {kLocalMachine, "Software\\Outside", "", ""},
+      {kLocalMachine, "Software\\Relative", "", ""},
+      {kLocalMachine, "Software\\Link\\Missing", "", ""},
+  };
+  for (const auto& c : kCases) {
+    std::optional<WineKeyLocation> where = LocateWineKey(c.root, c.sub_key, PrefixFile);
+    EXPECT_EQ(where ? where->file : "", c.file) << c.sub_key;
+    EXPECT_EQ(where ? where->path : WineKeyPath(), Path(c.path)) << c.sub_key;
+    EXPECT_TRUE(!where || where->key.exists) << c.sub_key;
+  }
 }
 
 // `file` with its first `from` replaced by `to`.
