@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "base/text_splice.h"
 #include "fakes.h"
 #include "registry/registry_path.h"
 #include "registry/value_types.h"
-#include "spliced.h"
 #include "winereg/wine_key_location.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_text.h"
@@ -251,7 +251,14 @@ std::string Replaced(std::string_view file, std::string_view from, std::string_v
 std::optional<std::string> Edited(std::string_view file, std::string_view key,
                                   std::string_view name, std::string_view text, WineTime now) {
   std::optional<WineStringEdit> edit = SetWineString(file, Path(key), name, text, now);
-  return edit ? std::optional(Spliced(file, edit->splices)) : std::nullopt;
+  if (!edit) return std::nullopt;
+  std::string edited;
+  size_t done = 0;
+  for (const TextSplice& splice : edit->splices) {
+    edited.append(file.substr(done, splice.begin - done)).append(splice.text);
+    done = splice.end;
+  }
+  return edited.append(file.substr(done));
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
@@ -282,10 +289,10 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
       {kHeader + "[Br\\xe4\\[k\\]\\\\C]", "BR\xc3\x84[K]", "", "1",
        kHeader + "[Br\\xe4\\[k\\]\\\\C]\n\n[Br\\xe4\\[k\\]]" + kNewSectionTime + "@=\"1\"\n"},
       // Text after the data, which Wine ignores, stays; the key's time is
-      // now (registry_file_fuzz checks that setting the value it holds asks
-      // for no change at all).
+      // now. Setting the text a value holds changes nothing, not even that.
       {kHeader + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2",
        kHeader + "[A] 1796600147\n\"n\"=\"2\" y"},
+      {kHeader + "[A] 5\n\"n\"=\"2\" y", "A", "n", "2", kHeader + "[A] 5\n\"n\"=\"2\" y"},
       {kFile, kProbe, "v", "x", kRefused},  // holds "Unterm"
       {kHeader + "[A]\nstray text\n", "A", "w", "x", kRefused},
       {kHeader + "[A]\n[B]\n\"b\"=hex:01,\\\n", "A", "w", "x", kRefused},
