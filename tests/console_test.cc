@@ -51,8 +51,8 @@ TEST(CommandLineTest, SplitsByEveryRule) {
 }
 
 // Windows text-stream input from a console, and a failed read;
-// tests/fuzz/text_stream_fuzz.cc holds files, pipes and all output against a
-// model whatever the cuts between reads and buffers.
+// tests/fuzz/text_stream_fuzz.cc holds files and pipes against a model
+// whatever the cuts between reads, blocks and buffers.
 
 // Each Read() result, for `reads` reads of up to `capacity` bytes.
 Strings ReadResults(InputStream& input, size_t capacity, size_t reads) {
