@@ -29,7 +29,6 @@ constexpr std::string_view kFailed = "\n\nERROR: Failed Registry write.\n\n";
 TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
   // The usage screen byte for byte, shared with the black-box table.
   const std::string usage = TestFile("usage_screen.out");
-  const std::string kPath = "HKEY_LOCAL_MACHINE\\Software\\Abc\\V";
   const struct {
     std::vector<std::string> arguments;
     std::string output;
@@ -38,7 +37,9 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
       {{"/r", "a", "b"}, usage, kStatusNotDone},
       {{"-r", "a", "b", "c"}, usage, kStatusNotDone},
       {{"-R", "a", "b"}, "b\n", kStatusSuccess},
-      {{"-wany", kPath, "x", "y"}, std::string(kNotFound), kStatusNotDone},
+      {{"-wany", "HKEY_LOCAL_MACHINE\\Software\\Abc\\V", "x", "y"},
+       std::string(kNotFound),
+       kStatusNotDone},
   };
   for (const auto& c : kCases) {
     FakeConsole console(c.arguments, FakeInput({"a\n"}));
@@ -120,6 +121,7 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
       {"aa", "a", "aa", "aaaa\n", kStatusSuccess},  // the replacement is not searched again
       // More occurrences in one block than the filter gathers in one pass.
       {std::string(5000, 'a'), "a", "b", std::string(5000, 'b') + "\n", kStatusSuccess},
+      {"abc", "", "y", "abc\n", kStatusNotDone},            // an empty search text is never found
       {"ab\ncd", "b\nc", "y", "ab\ncd\n", kStatusNotDone},  // a line end is never matched
       {"x\0y\r\n%s\x1a\r"s, "\0y\r"s, "%d", "x%d\n%s\x1a\r\n", kStatusSuccess},
   };
