@@ -29,6 +29,7 @@ TEST(WineTextTest, EscapesAsWineWritesAndReadsBack) {
   } kCases[] = {
       // \x reads up to four digits, so it is padded before a hex digit.
       {u"\u00e9a\u00e9g\u20acF\u20ac\xffff", R"(\x00e9a\xe9g\x20acF\x20ac\xffff)"},
+      {u"\a\b\t\n\v\f\r\x1b", R"(\a\b\t\n\v\f\r\e)"},
       // Octal reads up to three digits, so it is padded before an octal digit.
       {std::u16string{0, u'7', 1, u'8', 0x1f, 0x7f}, "\\0007\\18\\37\x7f"},
   };
