@@ -108,11 +108,10 @@ WineKeyPath Path(std::string_view sub_key) {
 
 // A value's type and data, as FindWineValue gives them.
 using TypedData = std::pair<uint32_t, std::string>;
-constexpr std::nullopt_t kNoValue = std::nullopt;
 
 std::optional<TypedData> Read(std::string_view file, std::string_view key, std::string_view name) {
   std::optional<WineValue> value = FindWineValue(file, FindWineKey(file, Path(key)), name);
-  if (!value) return kNoValue;
+  if (!value) return std::nullopt;
   return TypedData{value->type, value->data};
 }
 
@@ -129,8 +128,8 @@ TEST(WineRegistryFileTest, ReadsValuesAsWinesLoader) {
   } kCases[] = {
       {kSettings, "Num", TypedData{kRegDword, "\x2a\0\0\0"s}},
       {kProbe, "H3", Sz("AB")},
-      {"Software\\Probe8", "NoClose", kNoValue},
-      {"Software\\Probe2", "Cont", kNoValue},  // took the next header as its data
+      {"Software\\Probe8", "NoClose", std::nullopt},
+      {"Software\\Probe2", "Cont", std::nullopt},  // took the next header as its data
       {"Software\\Probe2", "Lost", Sz("y")},
   };
   for (const auto& c : kCases)
