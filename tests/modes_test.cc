@@ -31,15 +31,13 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
   const std::string usage = TestFile("usage_screen.out");
   const struct {
     std::vector<std::string> arguments;
-    std::string output;
+    std::string_view output;
     int status;
   } kCases[] = {
       {{"/r", "a", "b"}, usage, kStatusNotDone},
       {{"-r", "a", "b", "c"}, usage, kStatusNotDone},
       {{"-R", "a", "b"}, "b\n", kStatusSuccess},
-      {{"-wany", "HKEY_LOCAL_MACHINE\\Software\\Abc\\V", "x", "y"},
-       std::string(kNotFound),
-       kStatusNotDone},
+      {{"-wany", "HKEY_LOCAL_MACHINE\\Software\\Abc\\V", "x", "y"}, kNotFound, kStatusNotDone},
   };
   for (const auto& c : kCases) {
     FakeConsole console(c.arguments, FakeInput({"a\n"}));
