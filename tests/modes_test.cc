@@ -115,6 +115,7 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
     std::string input, search, replace, output;
     int status;
   } kCases[] = {
+      // Occurrences do not overlap: the search goes on after each.
       {"aaaaa", "aa", "b", "bba\n", kStatusSuccess},
       {"aa", "a", "aa", "aaaa\n", kStatusSuccess},  // the replacement is not searched again
       // More occurrences in one block than the filter gathers in one pass.
