@@ -208,6 +208,7 @@ TEST(WineKeyLocationTest, UsersBySidAndLinksToTheirTargets) {
     std::string file;  // empty: no such key
     std::string path;  // below the file's root
   } kCases[] = {
+      // Only HKEY_CLASSES_ROOT takes a leading backslash.
       {kLocalMachine, "\\Software\\Real", "", ""},
       {kUsers, ".default\\Software", "userdef.reg", "Software"},
       {kUsers, "S-1-5-21-0-0-0-1001\\Software", "", ""},
@@ -263,6 +264,8 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
   } kCases[] = {
       {kFile, kSettings, "LongBin", "\"short\"",
        Replaced(kFile, "hex:ab,ab,ab,\\\n  ab,ab,\\\n  ab", R"("\"short\"")")},
+      // A new value goes after the last value line of the key's last section,
+      // in the file's line ends; the key's time is now.
       {kHeader + kSectionA + "[B]\n[a]\n#time=1\n\n;c\n[C]\n", "A", "w", "2",
        kHeader + kSectionA + "[B]\n[a]\n#time=1dd85da8546dcae\n\"w\"=\"2\"\n\n;c\n[C]\n"},
       {kCrLfFile, "A", "w", "2", kCrLfFile + "\"w\"=\"2\"\r\n"},
