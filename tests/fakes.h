@@ -1,7 +1,7 @@
 // In-memory stand-ins for both platform boundaries, so that the modes and the
 // registry rules are tested on their own: a console whose input is scripted
-// and whose output is recorded, and a registry that holds any values, records
-// its calls and fails where it is told to.
+// and whose output is recorded, and a registry key that holds any values,
+// records its calls and fails where it is told to.
 #pragma once
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "registry/registry_path.h"
 #include "registry/registry_service.h"
 #include "registry/registry_text.h"
 
@@ -98,28 +99,18 @@ struct FakeConsole : Console {
   FakeOutput output;
 };
 
-struct FakeValue {
-  uint32_t type = kRegSz;
-  std::string data;  // as stored: a string's terminating zero is the caller's to add
-};
-
-// Keys are named by their root and sub-key exactly as opened; a key exists
-// once a value is put in it. Each call is recorded in `calls`.
+// The one key HKEY_LOCAL_MACHINE\Software\Abc, holding the REG_SZ `values`
+// by name, each as stored: a string's terminating zero is the caller's to
+// add. Each call is recorded in `calls`.
 struct FakeRegistry : RegistryService {
-  using Key = std::pair<uint32_t, std::string>;
-
-  void Put(uint32_t root, const std::string& sub_key, const std::string& name,
-           const FakeValue& value) {
-    keys[{root, sub_key}][name] = value;
-  }
+  static constexpr RegistryKey kAbcKey = 1;
 
   bool Open(uint32_t root, std::string_view sub_key, RegistryAccess access,
             RegistryKey* key) override {
     calls.push_back(std::string("open ").append(sub_key).append(
         access == RegistryAccess::kRead ? " read" : " write"));
-    if (keys.count({root, std::string(sub_key)}) == 0) return false;
-    opened.push_back({root, std::string(sub_key)});
-    *key = opened.size();
+    if (root != kLocalMachine || sub_key != "Software\\Abc") return false;
+    *key = kAbcKey;
     ++open_keys;
     return true;
   }
@@ -129,15 +120,14 @@ struct FakeRegistry : RegistryService {
     calls.push_back(std::string("query ").append(name));
     if (data != nullptr) calls.back().append(" ").append(std::to_string(*size));
     if (out_of_memory) throw std::bad_alloc();
-    auto& values = keys[opened.at(key - 1)];
     auto value = values.find(std::string(name));
-    if (value == values.end()) return false;
-    std::string& stored = value->second.data;
+    if (key != kAbcKey || value == values.end()) return false;
+    std::string& stored = value->second;
     uint32_t needed = static_cast<uint32_t>(stored.size());
     if (data != nullptr && *size < needed) return false;
     if (data != nullptr) memcpy(data, stored.data(), needed);
     if (data == nullptr) stored.append(grow_by, 'g');  // another process changes it now
-    *type = value->second.type;
+    *type = kRegSz;
     *size = needed;
     return true;
   }
@@ -146,13 +136,10 @@ struct FakeRegistry : RegistryService {
                  std::string_view text) override {
     calls.push_back(std::string("set ").append(name).append("=").append(text));
     if (out_of_memory) throw std::bad_alloc();
-    auto& values = keys[opened.at(key - 1)];
-    if (changed_to) values[std::string(name)] = {kRegSz, *changed_to};
-    auto value = values.find(std::string(name));
-    std::string_view now =
-        value == values.end() ? "" : StringValueText(value->second.type, value->second.data);
-    if (now != expected) return false;
-    values[std::string(name)] = {kRegSz, std::string(text) + '\0'};
+    std::string& stored = values[std::string(name)];
+    if (changed_to) stored = *changed_to;
+    if (key != kAbcKey || StringValueText(kRegSz, stored) != expected) return false;
+    stored = std::string(text) + '\0';
     return true;
   }
 
@@ -161,14 +148,13 @@ struct FakeRegistry : RegistryService {
     --open_keys;
   }
 
-  std::map<Key, std::map<std::string, FakeValue>> keys;
+  std::map<std::string, std::string> values;
   std::vector<std::string> calls;
   int open_keys = 0;           // opened and not yet closed
   bool out_of_memory = false;  // queries and sets throw std::bad_alloc
   size_t grow_by = 0;          // bytes a value grows by after a query for its size
   // Data another process gives the value just before it is set.
   std::optional<std::string> changed_to;
-  std::vector<Key> opened;  // handle n is opened[n - 1]
 };
 
 }  // namespace tandor

@@ -1,14 +1,18 @@
-// Wine's registry file format: its text escapes, and finding and setting
-// values in a file.
+// Wine's registry file format: its text escapes, finding and setting values
+// in a file, and which file of a prefix holds a key.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 
+#include "base/text_splice.h"
 #include "fakes.h"
+#include "registry/registry_path.h"
 #include "registry/value_types.h"
-#include "spliced.h"
+#include "winereg/wine_key_location.h"
 #include "winereg/wine_registry_file.h"
 #include "winereg/wine_registry_text.h"
 
@@ -23,10 +27,8 @@ TEST(WineTextTest, EscapesAsWineWritesAndReadsBack) {
     std::u16string units;
     std::string_view escaped;  // as a value's data, between double quotes
   } kCases[] = {
-      {u"caf\u00e9 \U0001F600 \xd800x\xdc00", R"(caf\xe9 \xd83d\xde00 \xd800x\xdc00)"},
       // \x reads up to four digits, so it is padded before a hex digit.
       {u"\u00e9a\u00e9g\u20acF\u20ac\xffff", R"(\x00e9a\xe9g\x20acF\x20ac\xffff)"},
-      {u"say \"hi\" \\ [x]", R"(say \"hi\" \\ [x])"},
       {u"\a\b\t\n\v\f\r\x1b", R"(\a\b\t\n\v\f\r\e)"},
       // Octal reads up to three digits, so it is padded before an octal digit.
       {std::u16string{0, u'7', 1, u'8', 0x1f, 0x7f}, "\\0007\\18\\37\x7f"},
@@ -48,19 +50,15 @@ TEST(WineTextTest, ParsesOddTextAsWinesLoader) {
   const struct {
     std::string_view text;
     std::u16string units;
-    size_t used;  // 0: the end char is missing
   } kCases[] = {
-      {R"(\q\x\xZ\101\0101")", u"qxxZA\b1", 17},
-      {"a\xc3(z\"", u"a(z", 5},
-      {"a\xed\xa0\x80z\"", u"a\xd800z", 6},
-      // An escaped end char does not end the text, and a zero byte ends it.
-      {"ab\\\"", u"", 0},
-      {std::string_view("a\0\"", 3), u"", 0},
+      {R"(\q\x\xZ\101\0101")", u"qxxZA\b1"},
+      {"a\xc3(z\"", u"a(z"},
+      {"a\xed\xa0\x80z\"", u"a\xd800z"},
   };
   for (const auto& c : kCases) {
     std::u16string units;
-    EXPECT_EQ(ParseWineString(c.text, '"', &units), c.used) << c.text;
-    EXPECT_EQ(c.used == 0 ? u"" : units, c.units) << c.text;
+    EXPECT_EQ(ParseWineString(c.text, '"', &units), c.text.size()) << c.text;
+    EXPECT_EQ(units, c.units) << c.text;
   }
 }
 
@@ -69,8 +67,7 @@ TEST(WineTextTest, Utf8ConvertsExactlyBothWaysAndStrictlyRefusesTheRest) {
     std::u16string units;
     std::string utf8;
   } kCases[] = {
-      {u"caf\u00e9 \u20ac \U0001F600", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
-      {u"\uffff\U00010000\U0010FFFF", "\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"},
+      {u"\u00e9\uffff\U00010000\U0010FFFF", "\xc3\xa9\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"},
       // A lone surrogate keeps its unit in the generalized three-byte form.
       {u"\xd800", "\xed\xa0\x80"},
   };
@@ -111,11 +108,10 @@ WineKeyPath Path(std::string_view sub_key) {
 
 // A value's type and data, as FindWineValue gives them.
 using TypedData = std::pair<uint32_t, std::string>;
-constexpr std::nullopt_t kNoValue = std::nullopt;
 
 std::optional<TypedData> Read(std::string_view file, std::string_view key, std::string_view name) {
   std::optional<WineValue> value = FindWineValue(file, FindWineKey(file, Path(key)), name);
-  if (!value) return kNoValue;
+  if (!value) return std::nullopt;
   return TypedData{value->type, value->data};
 }
 
@@ -130,38 +126,14 @@ TEST(WineRegistryFileTest, ReadsValuesAsWinesLoader) {
     std::string_view key, name;
     std::optional<TypedData> value;
   } kCases[] = {
-      {"SOFTWARE\\abc\\SETTINGS", "pLAIN", Sz("pass XX")},
-      {"Software\\\\Abc\\Settings\\", "Plain", Sz("pass XX")},
-      {kSettings, "", Sz("default")},
-      {kSettings, "@", Sz("at-named")},
-      {kSettings, "Exp", TypedData{kRegExpandSz, "%PATH%;x\0"s}},
       {kSettings, "Num", TypedData{kRegDword, "\x2a\0\0\0"s}},
-      {kSettings, "LongBin", TypedData{kRegBinary, std::string(6, '\xab')}},
-      {"Software\\Abc\\BR\xc3\x84[CK]ETS", "IN", Sz("x")},
       {kProbe, "H3", Sz("AB")},
-      {kProbe, "Unterm", kNoValue},
-      {kProbe, "na\"me", Sz("q")},
-      {kProbe, "Dup", Sz("second")},  // from a repeated section, the last line
-      {"Software\\Probe8", "NoClose", kNoValue},
-      {"Software\\Probe2", "Cont", kNoValue},  // took the next header as its data
+      {"Software\\Probe8", "NoClose", std::nullopt},
+      {"Software\\Probe2", "Cont", std::nullopt},  // took the next header as its data
       {"Software\\Probe2", "Lost", Sz("y")},
-      {"Software\\Probe2", "CR", Sz("a\rb")},
   };
   for (const auto& c : kCases)
     EXPECT_EQ(Read(kFile, c.key, c.name), c.value) << c.key << " " << c.name;
-}
-
-TEST(WineRegistryFileTest, KeysExistByASectionOrADeeperOneButNotAsLinks) {
-  const std::pair<std::string_view, bool> kCases[] = {
-      {"Software\\Ab", false},
-      {"Software\\Classes\\Wow6432Node", true},
-      {"Software\\Classes\\Wow6432Node\\TypeLib", false},
-  };
-  for (auto [key, exists] : kCases) EXPECT_EQ(FindWineKey(kFile, Path(key)).exists, exists) << key;
-  // A path through a link names the link key and its target.
-  WineKey key = FindWineKey(kFile, Path("SOFTWARE\\Classes\\Wow6432Node\\TypeLib\\Below"));
-  EXPECT_EQ(std::pair(key.link_depth, key.link_target),
-            std::pair(size_t{4}, std::u16string(u"\\R")));
 }
 
 // As RegOpenKey: no element longer than 256 units, no leading backslash.
@@ -170,6 +142,91 @@ TEST(WineRegistryFileTest, RefusesKeyPathsRegOpenKeyRefuses) {
   EXPECT_TRUE(ParseWineKeyPath(std::string(256, 'k'), &path));
   for (std::string bad : {std::string(257, 'k'), std::string("\\Software"), std::string("B\xff")})
     EXPECT_FALSE(ParseWineKeyPath(bad, &path)) << bad;
+}
+
+// A section of the key `key` ("Software\Real"), as Wine writes its header.
+std::string Section(std::string_view key, std::string_view lines = "") {
+  std::string section = "\n[";
+  for (char c : key) section.append(c == '\\' ? "\\\\" : std::string(1, c));
+  return section.append("] 1796600147\n").append(lines);
+}
+
+// The section of a link key whose SymbolicLinkValue holds `target`, stored
+// as Wine stores it: UTF-16 units in hex.
+std::string Link(const std::string& key, std::string_view target) {
+  std::string value = "#link\n\"SymbolicLinkValue\"=hex(6):";
+  for (char c : target) {
+    char unit[8];
+    snprintf(unit, sizeof unit, "%02x,00,", c);
+    value += unit;
+  }
+  value.back() = '\n';
+  return Section(key, value);
+}
+
+// A registry file whose header names `root` (as escaped in the file).
+std::string File(std::string_view root, std::initializer_list<std::string> sections) {
+  std::string file = "WINE REGISTRY Version 2\n;; All keys relative to ";
+  file.append(root).append("\n");
+  for (const std::string& section : sections) file += section;
+  return file;
+}
+
+// Software\Hop1 to Hop16 each link to the next, and Hop17 to Software\Real:
+// from Hop2 a path passes through kMaxWineLinks links, from Hop1 one more.
+std::string Hops() {
+  std::string hops;
+  for (int hop = 1; hop <= kMaxWineLinks + 1; ++hop) {
+    std::string next = hop <= kMaxWineLinks ? "Hop" + std::to_string(hop + 1) : "Real";
+    hops += Link("Software\\Hop" + std::to_string(hop), "\\Registry\\Machine\\Software\\" + next);
+  }
+  return hops;
+}
+
+// A prefix's registry files. Which file each root key is in, and the links a
+// fresh prefix has, the black-box table shows through both builds.
+const std::map<std::string, std::string> kPrefix = {
+    {"system.reg",
+     File("\\\\Machine",
+          {Section("Software\\Real\\Below"),
+           Link("Software\\Link", "\\Registry\\Machine\\Software\\Real"),
+           Link("Software\\ToUser", "\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software"),
+           Link("Software\\Outside", "\\Registry\\Other\\Software\\Real"),
+           Link("Software\\Relative", "Registry\\Machine\\Software\\Real"), Hops()})},
+    {"user.reg", File("\\\\User\\\\S-1-5-21-0-0-0-1000", {Section("Software\\Abc")})},
+    {"userdef.reg", File("\\\\User\\\\.Default", {Section("Software")})},
+};
+
+std::optional<std::string_view> PrefixFile(const std::string& file) { return kPrefix.at(file); }
+
+// HKEY_USERS by the SID in user.reg's header, and link keys followed to
+// their targets.
+TEST(WineKeyLocationTest, UsersBySidAndLinksToTheirTargets) {
+  const struct {
+    uint32_t root;
+    std::string sub_key;
+    std::string file;  // empty: no such key
+    std::string path;  // below the file's root
+  } kCases[] = {
+      // Only HKEY_CLASSES_ROOT takes a leading backslash.
+      {kLocalMachine, "\\Software\\Real", "", ""},
+      {kUsers, ".default\\Software", "userdef.reg", "Software"},
+      {kUsers, "S-1-5-21-0-0-0-1001\\Software", "", ""},
+      {kUsers, "", "", ""},
+      // A link anywhere on the path, the rest of the path below its target.
+      {kLocalMachine, "Software\\link\\Below", "system.reg", "Software\\Real\\Below"},
+      {kLocalMachine, "Software\\ToUser\\Abc", "user.reg", "Software\\Abc"},
+      {kLocalMachine, "Software\\Hop2\\Below", "system.reg", "Software\\Real\\Below"},
+      {kLocalMachine, "Software\\Hop1\\Below", "", ""},
+      {kLocalMachine, "Software\\Outside", "", ""},
+      {kLocalMachine, "Software\\Relative", "", ""},
+      {kLocalMachine, "Software\\Link\\Missing", "", ""},
+  };
+  for (const auto& c : kCases) {
+    std::optional<WineKeyLocation> where = LocateWineKey(c.root, c.sub_key, PrefixFile);
+    EXPECT_EQ(where ? where->file : "", c.file) << c.sub_key;
+    EXPECT_EQ(where ? where->path : WineKeyPath(), Path(c.path)) << c.sub_key;
+  }
 }
 
 // `file` with its first `from` replaced by `to`.
@@ -184,14 +241,20 @@ std::string Replaced(std::string_view file, std::string_view from, std::string_v
 std::optional<std::string> Edited(std::string_view file, std::string_view key,
                                   std::string_view name, std::string_view text, WineTime now) {
   std::optional<WineStringEdit> edit = SetWineString(file, Path(key), name, text, now);
-  return edit ? std::optional(Spliced(file, edit->splices)) : std::nullopt;
+  if (!edit) return std::nullopt;
+  std::string edited;
+  size_t done = 0;
+  for (const TextSplice& splice : edit->splices) {
+    edited.append(file.substr(done, splice.begin - done)).append(splice.text);
+    done = splice.end;
+  }
+  return edited.append(file.substr(done));
 }
 
 TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
   const std::string kHeader = "WINE REGISTRY Version 2\n";
   const std::string kCrLfFile = "WINE REGISTRY Version 2\r\n#arch=win32\r\n[A]\r\n\"v\"=\"1\"\r\n";
   const std::string kSectionA = "[A]\n\"v\"=\"x\"\n";
-  const std::string kPlainLine = "\"Plain\"=\"pass XX\"\n";
   // The time of a new section, after its header, as Wine writes it.
   const std::string kNewSectionTime = " 1796600147\n#time=1dd85da8546dcae\n";
   constexpr std::nullopt_t kRefused = std::nullopt;
@@ -201,10 +264,8 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
   } kCases[] = {
       {kFile, kSettings, "LongBin", "\"short\"",
        Replaced(kFile, "hex:ab,ab,ab,\\\n  ab,ab,\\\n  ab", R"("\"short\"")")},
-      {kFile, kSettings, "New\xe2\x82\xac", "\"q\" \xc3\xa9z",
-       Replaced(kFile, kPlainLine, kPlainLine + "\"New\\x20ac\"=\"\\\"q\\\" \\xe9z\"\n")},
-      {kHeader + kSectionA + "[a]\n \"V\" = \"2\"\n", "A", "v", "3",
-       kHeader + kSectionA + "[a]\n \"V\" = \"3\"\n"},
+      // A new value goes after the last value line of the key's last section,
+      // in the file's line ends; the key's time is now.
       {kHeader + kSectionA + "[B]\n[a]\n#time=1\n\n;c\n[C]\n", "A", "w", "2",
        kHeader + kSectionA + "[B]\n[a]\n#time=1dd85da8546dcae\n\"w\"=\"2\"\n\n;c\n[C]\n"},
       {kCrLfFile, "A", "w", "2", kCrLfFile + "\"w\"=\"2\"\r\n"},
@@ -214,16 +275,11 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
        kFile + "\n[Software\\\\Abc\\\\Deep]" + kNewSectionTime + "\"V\"=\"v\"\n"},
       {kHeader + "[Br\\xe4\\[k\\]\\\\C]", "BR\xc3\x84[K]", "", "1",
        kHeader + "[Br\\xe4\\[k\\]\\\\C]\n\n[Br\\xe4\\[k\\]]" + kNewSectionTime + "@=\"1\"\n"},
-      {"WINE REGISTRY Version 2\r\n[A\\\\B]", "", "v", "1",
-       "WINE REGISTRY Version 2\r\n[A\\\\B]\r\n\r\n[] 1796600147\r\n#time=1dd85da8546dcae\r\n"
-       "\"v\"=\"1\"\r\n"},
       // Text after the data, which Wine ignores, stays; the key's time is
-      // now (registry_file_fuzz checks that setting the value it holds asks
-      // for no change at all).
+      // now. Setting the text a value holds changes nothing, not even that.
       {kHeader + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2",
        kHeader + "[A] 1796600147\n\"n\"=\"2\" y"},
-      {kFile, kSettings, "Plain", "bad \xff utf-8", kRefused},
-      {kFile, "Software\\Abc\\Nowhere", "v", "x", kRefused},
+      {kHeader + "[A] 5\n\"n\"=\"2\" y", "A", "n", "2", kHeader + "[A] 5\n\"n\"=\"2\" y"},
       {kFile, kProbe, "v", "x", kRefused},  // holds "Unterm"
       {kHeader + "[A]\nstray text\n", "A", "w", "x", kRefused},
       {kHeader + "[A]\n[B]\n\"b\"=hex:01,\\\n", "A", "w", "x", kRefused},

@@ -1,8 +1,7 @@
 // The lines of a Wine registry file as Wine's loader takes them, one item at
 // a time: section headers, options, values (a hex value may run over
 // continuation lines), comments and lines it ignores. The pieces below
-// wine_registry_file.h, for the rest of winereg/ and the registry file fuzz
-// target, which walks a file without the shortcuts FindWineKey takes.
+// wine_registry_file.h, for the rest of winereg/.
 #pragma once
 
 #include <cstddef>
