@@ -2,17 +2,15 @@
 # statuses, the Windows command line and streams, the registry through Wine);
 # the rules themselves are unit-tested. Every case runs against the POSIX
 # binary and tandor.exe under Wine unless `only` names one build. Expected
-# bytes have '\n' line ends; for the Windows build, and on a terminal, each
-# '\n' is CR LF. A case's name says what it shows, and no two are alike.
-#
-# `cwd` may start with "{scratch}", the run's private scratch folder (the
-# default is {scratch}/dir1/dir2), or "{prefix}", its Wine prefix. In expected
-# bytes "{scratch}" stands for the scratch folder's DOS path after the drive.
+# bytes have '\n' line ends; for the Windows build each '\n' is CR LF. A
+# case's name says what it shows, and no two are alike. "{scratch}" in a
+# field stands for the run's private scratch folder, which holds its Wine
+# prefix and is the TMPDIR of the tool and of Wine.
 
 import pathlib
 from dataclasses import dataclass, field
 
-CLOSED_PIPE = "closed pipe"  # a stdout_path: a pipe whose reading end is closed
+CWD = "/usr/bin"  # where every case runs: a folder of every system, on Z: for both builds
 
 
 @dataclass
@@ -22,22 +20,27 @@ class Case:
     out: bytes = b""
     status: int = 0
     stdin: bytes = b""
-    cwd: str = "{scratch}/dir1/dir2"
-    env: dict = field(default_factory=dict)
-    raw: str = None            # the command line after the program name; Windows only
+    raw: str = None            # the command line after the program name (Windows)
     only: str = None           # "posix" or "wine"
-    stdin_file: bool = False   # standard input is a file holding `stdin`, not a pipe
-    stdout_path: str = None    # POSIX only: standard output on this file or CLOSED_PIPE
-    # On a pseudo-terminal: (text awaited on it, line then typed) pairs.
-    terminal: tuple = ()
+    stdout_closed: bool = False  # POSIX: stdout is a pipe whose reading end is closed
     # (key, value name or None for the default value, data) the run leaves:
     # a string value, read back by Wine. Every other value under CHECKED_KEYS
     # must be unchanged.
     written: tuple = None
-    server: bool = False       # POSIX only: a wineserver serves the prefix during the run
-    # That many runs at once, each with "{i}" in its arguments replaced by its
-    # number; `written` then holds the data before them (run_cases.py: race).
+    # That many runs at once, run i with "{i}" in its arguments replaced by
+    # i: each ends 0 with its change kept or, if `status` is 2, with 2 and
+    # nothing written (its value changed since its read).
     race: int = 0
+    # What the POSIX build meets on a machine.
+    limits: dict = field(default_factory=dict)  # resource limits: {"FSIZE": bytes}
+    # The run is held up halfway: it waits for the lock of system.reg, which
+    # the runner holds as another rewrite would, and meanwhile a wineserver
+    # starts with this TMPDIR.
+    held_up: str = None
+    server_lock: bool = False  # the runner holds the lock in the prefix's server folder
+    # (name, folder) of a copy of /bin/sleep that runs beside the run, with no
+    # environment; "{server}" is the name of the prefix's server folders.
+    beside: tuple = None
 
 
 # The usage screen, byte for byte, shared with the unit tests.
@@ -55,14 +58,12 @@ CU = "HKEY_CURRENT_USER"
 DEFAULT = "HKEY_USERS\\.Default\\Software\\Tandor"
 TND = "HKEY_CLASSES_ROOT\\.tnd"
 FONTS = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
-# Written as a 32-bit installer writes it (reg's /reg:32): the 64-bit view
-# has no such key.
+# The plain path of a key that only the 32-bit view has, below Wow6432Node,
+# where a 32-bit installer writes it: the 64-bit view has no such key.
 VIEW = "HKEY_LOCAL_MACHINE\\Software\\TandorView"
 # The key whose value V the writes that must fail try to rewrite; the Wine
 # run makes it read-only (tandor_read_only_key.exe).
 REFUSED = "HKEY_LOCAL_MACHINE\\Software\\Tandor\\Refused"
-# The value that the race cases rewrite, token by token.
-TOKENS = " ".join(f"t{i:02}" for i in range(20))
 
 # Registry fixtures, made with Wine's own `reg add` before any case runs:
 # {key: {value name (None: the default value): data, or (type, data)}}.
@@ -77,18 +78,19 @@ FIXTURES = {
     CU: {"RootValue": "at the root"},
     TND: {None: "tndfile"},
     DEFAULT: {"Default": "from default"},
-    RW: {"Settings": "pass XX", "Spaces": "a X b X c", "Special": 'x "q" \\ y', None: "default XX",
-         "Grow": "G" * 1000, "Race": TOKENS},
-    f"{CU}\\Software\\Tandor\\Rw": {"Percent": "50% XX"},
+    RW: {"Settings": "pass XX", "Special": 'x "q" \\ y', None: "default XX",
+         "Grow": "G" * 1000, "Beside": "pass XX", "HeldUp": "pass XX",
+         # The race cases': one value rewritten token by token, and 20 values.
+         "Race": " ".join(f"t{i:02}" for i in range(20)), **{f"C{i:02}": "old" for i in range(20)}},
     # Below keys that Wine's prefix links to from Software\Wow6432Node.
     FONTS: {"Tandor": "t.ttf"},
     "HKEY_LOCAL_MACHINE\\Software\\Classes\\AppId\\{Tandor}": {"V": "app"},
-    VIEW + " /reg:32": {"V": "x"},
+    f"{WOW}\\TandorView": {"V": "x"},
     REFUSED: {"V": "pass XX"},
 }
 # Keys whose whole content is compared before and after a run that rewrites.
 CHECKED_KEYS = [HKLM, "HKEY_LOCAL_MACHINE\\Software\\Tandor", f"{CU}\\Software\\Tandor", FONTS,
-                DEFAULT, TND, VIEW + " /reg:32", VIEW + " /reg:64"]
+                DEFAULT, TND, f"{WOW}\\TandorView"]
 
 
 def expand(name, control, out, status=0, **kw):
@@ -99,15 +101,9 @@ def filt(name, search, replace, stdin, out, status=0, **kw):
     return Case(name, args=["-r", search, replace], stdin=stdin, out=out, status=status, **kw)
 
 
-# Megabytes of lines, more than the tool's output buffers hold together.
-# Read from a file, where every read but the last is full, a large output is
-# written by a second thread, and must come out whole and in order.
+# Megabytes of lines, more than the tool's output buffers hold together: a
+# large output, written by a second thread, must come out whole and in order.
 BIG_INPUT = b"".join(b"%d pass XX %s\n" % (i, b"pass X" * (i % 23)) for i in range(60000))
-
-
-def big(name, status=0, stdin_file=True, **kw):
-    out = b"" if status else BIG_INPUT.replace(b"pass XX", b"pass 1.1")
-    return filt(name, "pass XX", "pass 1.1", BIG_INPUT, out, status, stdin_file=stdin_file, **kw)
 
 
 # A rewrite that leaves `written` (key, value name, data); the registry
@@ -116,45 +112,31 @@ def rewrite(name, path, search, replace, written, **kw):
     return Case(name, ["-w", path, search, replace], SUCCESS, written=written, **kw)
 
 
-# A write that fails after a good read. The POSIX build refuses a replacement
-# that is not UTF-8, and any write while a wineserver serves the prefix.
-# Wine runs every program as an administrator and takes values of any size
-# (32 MB tried) and at a root key, but it refuses a write into a key whose
-# security lets everyone only read, which its server keeps while it runs.
-def refused(name, replace="YY", **kw):
-    return Case(name, ["-w", f"{REFUSED}\\V", "XX", replace], WRITE_FAILED, 2, **kw)
+# A write that fails after a good read. The POSIX build refuses any write
+# while a wineserver may serve the prefix (and a replacement that is not
+# UTF-8: winereg_test.cc). Wine runs every program as an administrator and
+# takes values of any size (32 MB tried) and at a root key, but it refuses a
+# write into a key whose security lets everyone only read, which its server
+# keeps while it runs.
+def refused(name, **kw):
+    return Case(name, ["-w", f"{REFUSED}\\V", "XX", "YY"], WRITE_FAILED, 2, **kw)
 
 
-# Rewrites of one value at once, run i replacing its own token "ti" by "Ti":
+# Rewrites at once, run i replacing its own token "ti" of one value by "Ti":
 # each ends 0 with its change kept, or 2 (the value changed since its read)
 # with nothing written; none may lose another's change.
 def race(name, runs, only):
-    return Case(name, ["-w", f"{RW}\\Race", "t{i:02}", "T{i:02}"], race=runs,
-                written=(RW, "Race", TOKENS), only=only)
+    return Case(name, ["-w", f"{RW}\\Race", "t{i:02}", "T{i:02}"], status=2, race=runs, only=only)
 
-
-TRICKY = "\u00e9a\U0001F600\t\x017"  # what Wine's loader must take escaped: its case is below
 
 CASES = [
     # Dispatch and usage (the rules: modes_test.cc).
     Case("no arguments: the usage screen", [], USAGE, 1),
 
     # Expansion (the rules: modes_test.cc): the current directory as each
-    # build sees it, typed lines, each error and the end of input.
+    # build sees it, each error and the end of input.
     expand("^p and ^d in a folder on Z:", "set currentDir=^p^nSET currentDrive=^d^n",
-           b"set currentDir={scratch}\\dir1\\dir2\nSET currentDrive=Z:\n"),
-    expand("^d^p at the root of Z:", "^d^p", b"Z:\\", cwd="/"),
-    expand("^d^p in a folder of drive_c", "^d^p", b"C:\\users", cwd="{prefix}/drive_c/users"),
-    expand("^d^p at the root of drive_c", "^d^p", b"C:\\", cwd="{prefix}/drive_c"),
-    expand("without a prefix: only Z:, and no registry", f"^d^p[^r'{HKLM}\\Version']",
-           b"Z:{scratch}\\dir1\\dir2[]", env={"WINEPREFIX": "/nonexistent/prefix"}, only="posix"),
-    # The terminal echoes each line.
-    expand("each prompt is on the terminal before the tool waits", "^i'Name: '^i'Town: '",
-           b"Name: Ann\nTown: Paris\nAnnParis",
-           terminal=((b"Name: ", b"Ann\r"), (b"Town: ", b"Paris\r"))),
-    expand("no length limit: control string, prompt, typed line",
-           "x" * 20000 + "^i'" + "p" * 400 + "'", b"p" * 400 + b"x" * 20000 + b"y" * 50000,
-           stdin=b"y" * 50000 + b"\n"),
+           b"set currentDir=\\usr\\bin\nSET currentDrive=Z:\n"),
     expand("a prompt not closed", "^i'Name", CONTROL_ERROR % b"!!! Error in prompt string!!!", 1),
     expand("^r without a quote", "^rabc",
            CONTROL_ERROR % b"!!! Error: No Registry key specified !!!", 1),
@@ -184,10 +166,10 @@ CASES = [
     # Filter: what only a whole stream shows.
     filt("filter with nothing to replace ends the last line", "q", "r", b"line one\nline two",
          b"line one\nline two\n", status=1),
-    big("filter: megabytes from a file, whole and in order"),
-    big("filter: megabytes from a pipe, whole and in order", stdin_file=False),
-    big("filter to a full disk fails", 1, stdout_path="/dev/full", only="posix"),
-    big("filter to a closed pipe fails, with no signal", 1, stdout_path=CLOSED_PIPE, only="posix"),
+    filt("filter: megabytes, whole and in order", "pass XX", "pass 1.1", BIG_INPUT,
+         BIG_INPUT.replace(b"pass XX", b"pass 1.1")),
+    filt("filter to a closed pipe fails, with no signal", "a", "b", b"a\n", b"", 1,
+         stdout_closed=True, only="posix"),
     filt("filter: NUL, CR LF and 0x1A pass unchanged", "b", "c", b"a\x00b\r\nb\x1ab\n",
          b"a\x00c\r\nc\x1ac\n", only="posix"),
 
@@ -199,40 +181,55 @@ CASES = [
             (RW, "Grow", "G" * 2000)),
     rewrite("rewrite: quotes and backslashes in both texts", f"{RW}\\Special", "q", '"\\',
             (RW, "Special", 'x ""\\" \\ y')),
-    rewrite("rewrite: % in the replacement is plain text", f"{CU}\\Software\\Tandor\\Rw\\Percent",
-            "XX", "%s", (f"{CU}\\Software\\Tandor\\Rw", "Percent", "50% %s")),
     rewrite("rewrite through a link key changes its target",
             f"{WOW}\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\Tandor", "t.", "new.",
             (FONTS, "Tandor", "new.ttf")),
     rewrite("rewrite through Wow6432Node changes the 32-bit view only", f"{WOW}\\TandorView\\V",
-            "x", "y", (VIEW + " /reg:32", "V", "y")),
-    # Every root's file; Wine's HKEY_CLASSES_ROOT, unlike the others, takes a
-    # leading backslash.
+            "x", "y", (f"{WOW}\\TandorView", "V", "y")),
+    # The other roots' files; Wine's HKEY_CLASSES_ROOT, unlike the others,
+    # takes a leading backslash.
     rewrite("rewrite through HKEY_USERS and the user's SID",
             "HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Tandor\\User", "ann", "bob",
             (f"{CU}\\Software\\Tandor", "User", "bob")),
-    rewrite("rewrite through HKEY_USERS\\.Default", f"{DEFAULT}\\Default", "from", "to",
-            (DEFAULT, "Default", "to default")),
     rewrite("rewrite through HKEY_CLASSES_ROOT, a leading backslash",
             "HKEY_CLASSES_ROOT\\\\.tnd\\", "tnd", "x", (TND, None, "xfile")),
-    # \x padded before a hex digit, a surrogate pair, a tab, octal before a
-    # digit (UTF-8: the POSIX build's).
-    rewrite("rewrite: escapes that Wine's loader must take", f"{RW}\\Spaces", "X", TRICKY,
-            (RW, "Spaces", f"a {TRICKY} b {TRICKY} c"), only="posix"),
     # The other statuses, and nothing written (the registry check).
     Case("rewrite with nothing to replace", ["-w", f"{RW}\\Settings", "YY", "x"], NOT_FOUND, 1),
     Case("rewrite: a missing value", ["-w", f"{HKLM}\\Missing", "a", "b"],
          b"\nERROR: Registry key not found: HKEY_LOCAL_MACHINE\\Software\\Abc\\Missing\n\n", 3),
-    refused("rewrite: a replacement that is not UTF-8", b"\xff", only="posix"),
-    refused("rewrite while a wineserver serves the prefix", server=True, only="posix"),
     refused("rewrite into a key that everyone may only read", only="wine"),
     race("rewrite: 20 runs at once on one value lose no change", 20, only="posix"),
     race("rewrite: 8 runs at once on one value lose no change", 8, only="wine"),
+    # Each run's own value: all end 0, each with its change.
+    Case("rewrite: 20 runs at once on different values of one file keep every change",
+         ["-w", f"{RW}\\C{{i:02}}", "old", "new{i}"], race=20, only="posix"),
+
+    # Limits end a POSIX run with a failure status, never by a signal.
+    refused("rewrite under a file size limit below the registry file's size",
+            limits={"FSIZE": 64 << 10}, only="posix"),
+    expand("^i: a line that memory cannot hold fails, with no abort", "^i", b"> ", 1,
+           stdin=bytes(64 << 20), limits={"AS": 16 << 20}, only="posix"),
+    # What may serve the prefix: a server's lock, a program in a server's
+    # folder, a program named as a server. A rewrite held up halfway holds the
+    # server locks: a server that starts where the tool holds its lock backs
+    # off; one under a TMPDIR the tool could not know fails the rewrite.
+    refused("rewrite while another program holds the lock of the prefix's server",
+            server_lock=True, only="posix"),
+    refused("rewrite while a program of another name works in a server folder of the prefix",
+            beside=("renamed", "{scratch}/{server}"), only="posix"),
+    rewrite("rewrite while a program named wineserver has no environment, so no prefix",
+            f"{RW}\\Beside", "XX", "YY", (RW, "Beside", "pass YY"),
+            beside=("wineserver", "{scratch}"), only="posix"),
+    rewrite("a wineserver backs off from a rewrite held up halfway", f"{RW}\\HeldUp", "XX",
+            "YY", (RW, "HeldUp", "pass YY"), held_up="{scratch}", only="posix"),
+    refused("a wineserver under another TMPDIR fails a rewrite held up halfway",
+            held_up="{scratch}/elsewhere", only="posix"),
 
     # Text-stream rules of the Windows build.
     expand("^i: CR LF ends a typed line", "^i", b"> John", stdin=b"John\r\n", only="wine"),
     filt("filter: 0x1A ends piped input", "b", "c", b"b\n\x1ab\n", b"c\n", only="wine"),
 
     # Command lines as the Windows build splits them (the rules: console_test.cc).
-    Case("a doubled quote inside quotes ends quoting", raw='"a""b c"', out=USAGE, status=1),
+    Case("a doubled quote inside quotes ends quoting", raw='"a""b c"', out=USAGE, status=1,
+         only="wine"),
 ]

@@ -41,15 +41,13 @@ int main(int argc, char** argv) {
   // in a thousand here), with ERROR_INTERNAL_ERROR: the new process ended
   // before it was set up, before any code of the program ran. That is Wine's
   // failure, not the program's, so it is tried again.
-  BOOL started = FALSE;
-  for (int tries = 0; !started && tries < 3; ++tries) {
-    started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                             nullptr, &startup, &process);
-    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
-  }
-  if (!started) {
-    std::fprintf(stderr, "tandor_launch: CreateProcessA failed, error %lu\n", GetLastError());
-    return kStatusNotStarted;
+  for (int tries = 1; !CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
+       ++tries) {
+    if (GetLastError() != ERROR_INTERNAL_ERROR || tries == 3) {
+      std::fprintf(stderr, "tandor_launch: CreateProcessA failed, error %lu\n", GetLastError());
+      return kStatusNotStarted;
+    }
   }
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
