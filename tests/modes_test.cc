@@ -48,8 +48,6 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
   }
 }
 
-constexpr std::string_view kNoKeyError = "\n\n\n !!! Error: No Registry key specified !!! \n\n\n";
-
 // The output and status of expanding `control` in `directory` with `typed`
 // on standard input, one byte per read so that lines are assembled across
 // reads.
@@ -75,7 +73,7 @@ TEST(ExpandTest, TagsExpandAndNothingInsertedIsScannedAgain) {
       {"^i", "^d^p\n", "> ^d^p", kStatusSuccess},
       {"^i|^i|^i", "cr\r\n\nnul\0kept"s, "> > > cr\r||nul\0kept"s, kStatusSuccess},
       {"[^r'HKEY_LOCAL_MACHINE\\Software\\Abc\\Tags']", "", "[^d^i]", kStatusSuccess},
-      {"x^r", "", std::string(kNoKeyError), kStatusNotDone},
+      {"x^r", "", "\n\n\n !!! Error: No Registry key specified !!! \n\n\n", kStatusNotDone},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(Expand(c.control, c.typed, c.directory), std::pair(c.output, c.status))
