@@ -21,8 +21,6 @@ namespace {
 using namespace std::string_literals;
 
 constexpr std::string_view kOk = "\n\nSuccessfully modified registry key.\n\n";
-constexpr std::string_view kNotFound =
-    "\n\nSearch string not found.  No registry writes performed.\n\n";
 constexpr std::string_view kFailed = "\n\nERROR: Failed Registry write.\n\n";
 
 // Each mode's output is flushed whole by its end, the usage screen included.
@@ -37,12 +35,13 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
       {{"/r", "a", "b"}, usage, kStatusNotDone},
       {{"-r", "a", "b", "c"}, usage, kStatusNotDone},
       {{"-R", "a", "b"}, "b\n", kStatusSuccess},
-      {{"-wany", "HKEY_LOCAL_MACHINE\\Software\\Abc\\V", "x", "y"}, kNotFound, kStatusNotDone},
+      {{"-wany", "HKEY_LOCAL_MACHINE\\V", "x", "y"},
+       "\nERROR: Registry key not found: HKEY_LOCAL_MACHINE\\V\n\n",
+       kStatusValueNotFound},
   };
   for (const auto& c : kCases) {
     FakeConsole console(c.arguments, FakeInput({"a\n"}));
     FakeRegistry registry;
-    registry.values["V"] = "old\0"s;
     EXPECT_EQ(Dispatch(console, registry), c.status) << testing::PrintToString(c.arguments);
     EXPECT_EQ(console.output.flushed, c.output) << testing::PrintToString(c.arguments);
   }

@@ -271,8 +271,6 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
       {kCrLfFile, "A", "w", "2", kCrLfFile + "\"w\"=\"2\"\r\n"},
       // A key only implied by a deeper one gets a section, spelled as the
       // deeper one spells it.
-      {kFile, "SOFTWARE\\abc\\deep", "V", "v",
-       kFile + "\n[Software\\\\Abc\\\\Deep]" + kNewSectionTime + "\"V\"=\"v\"\n"},
       {kHeader + "[Br\\xe4\\[k\\]\\\\C]", "BR\xc3\x84[K]", "", "1",
        kHeader + "[Br\\xe4\\[k\\]\\\\C]\n\n[Br\\xe4\\[k\\]]" + kNewSectionTime + "@=\"1\"\n"},
       // Text after the data, which Wine ignores, stays; the key's time is

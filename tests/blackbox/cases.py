@@ -80,8 +80,7 @@ FIXTURES = {
     CU: {"RootValue": "at the root"},
     TND: {None: "tndfile"},
     DEFAULT: {"Default": "from default"},
-    RW: {"Settings": "pass XX", "Special": 'x "q" \\ y',
-         "Grow": "G" * 1000, "Beside": "pass XX", "HeldUp": "pass XX",
+    RW: {"Special": 'x "q" \\ y', "Grow": "G" * 1000, "Beside": "pass XX", "HeldUp": "pass XX",
          # The race cases': one value rewritten token by token, and 20 values.
          "Race": " ".join(f"t{i:02}" for i in range(20)), **{f"C{i:02}": "old" for i in range(20)}},
     # Below keys that Wine's prefix links to from Software\Wow6432Node.
@@ -192,7 +191,7 @@ CASES = [
     rewrite("rewrite through HKEY_CLASSES_ROOT, a leading backslash",
             "HKEY_CLASSES_ROOT\\\\.tnd\\", "tnd", "x", (TND, None, "xfile")),
     # The other statuses, and nothing written (the registry check).
-    Case("rewrite with nothing to replace", ["-w", f"{RW}\\Settings", "YY", "x"], NOT_FOUND, 1),
+    Case("rewrite with nothing to replace", ["-w", f"{RW}\\Beside", "ZZ", "x"], NOT_FOUND, 1),
     Case("rewrite: a missing value", ["-w", f"{HKLM}\\Missing", "a", "b"],
          b"\nERROR: Registry key not found: HKEY_LOCAL_MACHINE\\Software\\Abc\\Missing\n\n", 3),
     refused("rewrite into a key that everyone may only read", only="wine"),

@@ -271,8 +271,8 @@ def race(case, how, programs, scratch, written):
 @contextlib.contextmanager
 def write_turn_held(programs, env):
     helper = os.path.join(os.path.dirname(programs[1]), "tandor_hold_write_turn.exe")
-    with subprocess.Popen(["wine", helper], env=env, stdout=PIPE) as holder:
-        if holder.stdout.readline().strip() != b"held":
+    with subprocess.Popen(["wine", helper], env=env, stderr=PIPE) as holder:
+        if holder.stderr.readline().strip() != b"held":
             raise RuntimeError("the write turn could not be taken")
         yield
 

@@ -49,10 +49,8 @@ int main(int argc, char** argv) {
       return kStatusNotStarted;
     }
   }
-  CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exit_code = kStatusNotStarted;
   GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hProcess);
   return static_cast<int>(exit_code);
 }
