@@ -66,7 +66,7 @@ BENCH_OPTIONAL_PACKAGES=(sd:sd rg:ripgrep)
 # The fuzz preset: clang with its libFuzzer and sanitizer runtimes, whose
 # package carries clang's major version: that of the clang installed, else of
 # the one apt would install (libclang-rt-14-dev on Debian 12). Optional:
-# scripts/test.sh runs the fuzz targets only when have_libfuzzer says so.
+# scripts/test.sh runs the fuzz target only when have_libfuzzer says so.
 fuzz_packages() {
   local version
   if command -v clang >/dev/null 2>&1; then

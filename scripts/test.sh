@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: unit tests, the black-box table
-# against the POSIX build, the same table against tandor.exe under Wine, the
-# registry tests against real Wine prefixes, what `cmake --install` and the
+# against the POSIX build (its runs on a Wine-made prefix among them), the
+# same table against tandor.exe under Wine, what `cmake --install` and the
 # two packages hold (and the manifest and version resource of the zip's
 # tandor.exe, which runs under Wine), and all of it again (but Wine's own run
-# of tandor.exe) under AddressSanitizer and UBSan; then each fuzz target for
+# of tandor.exe) under AddressSanitizer and UBSan; then the fuzz target for
 # a few seconds, when clang and libFuzzer are installed. Checks the formatting
 # of the C++ files first when clang-format is installed.
 set -euo pipefail
@@ -89,7 +89,7 @@ cmake --preset debug >/dev/null
 cmake --build --preset debug
 ctest --preset debug -j2
 
-echo "== Fuzz targets (clang, libFuzzer, ASan + UBSan), a few seconds each"
+echo "== Fuzz target (clang, libFuzzer, ASan + UBSan), a few seconds"
 if have_libfuzzer; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz

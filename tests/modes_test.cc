@@ -34,6 +34,7 @@ TEST(DispatchTest, TheShapeOfTheCommandLineChoosesTheMode) {
   } kCases[] = {
       {{"/r", "a", "b"}, usage, kStatusNotDone},
       {{"-r", "a", "b", "c"}, usage, kStatusNotDone},
+      // A first argument that starts with -r or -w, in either case, picks the mode.
       {{"-R", "a", "b"}, "b\n", kStatusSuccess},
       {{"-wany", "HKEY_LOCAL_MACHINE\\V", "x", "y"},
        "\nERROR: Registry key not found: HKEY_LOCAL_MACHINE\\V\n\n",
@@ -65,8 +66,9 @@ TEST(ExpandTest, TagsExpandAndNothingInsertedIsScannedAgain) {
     int status;
     std::string directory = "C:\\dir1\\dir2";
   } kCases[] = {
-      // Drive and path as the current directory gives them; tags in either case.
-      {"^D|^p", "", "d:|\\a b\\c", kStatusSuccess, "d:\\a b\\c"},
+      // Drive and path as the current directory gives them, at a drive's root
+      // too (a folder below one: the black-box table); tags in either case.
+      {"^D|^p", "", "d:|\\", kStatusSuccess, "d:\\"},
       {"^d|^p", "", "|", kStatusSuccess, ""},
       {"a^xb a^^b a^", "", "ab ab a", kStatusSuccess},
       {"^i", "^d^p\n", "> ^d^p", kStatusSuccess},
@@ -119,6 +121,7 @@ TEST(FilterTest, LinesOutAsInWithEveryOccurrenceReplaced) {
       {std::string(5000, 'a'), "a", "b", std::string(5000, 'b') + "\n", kStatusSuccess},
       {"abc", "", "y", "abc\n", kStatusNotDone},            // an empty search text is never found
       {"ab\ncd", "b\nc", "y", "ab\ncd\n", kStatusNotDone},  // a line end is never matched
+      // Every byte but the line end is ordinary: NUL, a CR, 0x1A, a format.
       {"x\0y\r\n%s\x1a\r"s, "\0y\r"s, "%d", "x%d\n%s\x1a\r\n", kStatusSuccess},
   };
   for (const auto& c : kCases) {

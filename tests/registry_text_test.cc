@@ -52,7 +52,8 @@ TEST(RegistryTextTest, AReadAsksForTheSizeThenTheDataAndClosesTheKey) {
       {kAbc + "V", Fault::kNone, "x", kRead},
       {kAbc + "V", Fault::kValueGrows, "", kRead},
       {kAbc + "V", Fault::kOutOfMemory, "", {"open Software\\Abc read", "query V", "close"}},
-      // A root name alone names the default value of the root key itself.
+      // A root name alone names the default value of the root key itself
+      // (an empty sub-key).
       {"HKEY_LOCAL_MACHINE", Fault::kNone, "", {"open  read"}},
       {"hkey_local_machine\\Software\\Abc\\V", Fault::kNone, "", {}},  // root names as spelled
       {kAbc + kLongestName, Fault::kNone, "x", kReadLongest},

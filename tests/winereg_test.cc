@@ -128,8 +128,8 @@ TEST(WineRegistryFileTest, ReadsValuesAsWinesLoader) {
   } kCases[] = {
       {kSettings, "Num", TypedData{kRegDword, "\x2a\0\0\0"s}},
       {kProbe, "H3", Sz("AB")},
-      {"Software\\Probe8", "NoClose", std::nullopt},
-      {"Software\\Probe2", "Cont", std::nullopt},  // took the next header as its data
+      {"Software\\Probe8", "NoClose", std::nullopt},  // its header has no closing ]
+      {"Software\\Probe2", "Cont", std::nullopt},     // took the next header as its data
       {"Software\\Probe2", "Lost", Sz("y")},
   };
   for (const auto& c : kCases)
@@ -278,7 +278,8 @@ TEST(WineRegistryFileTest, EditsChangeOnlyTheValueOrRefuse) {
       {kHeader + "[A] 5\n\"n\"=dword:1 y", "A", "n", "2",
        kHeader + "[A] 1796600147\n\"n\"=\"2\" y"},
       {kHeader + "[A] 5\n\"n\"=\"2\" y", "A", "n", "2", kHeader + "[A] 5\n\"n\"=\"2\" y"},
-      {kFile, kProbe, "v", "x", kRefused},  // holds "Unterm"
+      {kFile, kProbe, "v", "x", kRefused},                // a string in the key is not closed
+      {kHeader + kSectionA, "A", "v", "\xff", kRefused},  // the new text is not UTF-8
       {kHeader + "[A]\nstray text\n", "A", "w", "x", kRefused},
       {kHeader + "[A]\n[B]\n\"b\"=hex:01,\\\n", "A", "w", "x", kRefused},
       // Files Wine does not load, or not wholly.

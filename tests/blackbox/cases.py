@@ -36,6 +36,7 @@ class Case:
     turn_held: bool = False
     # What the POSIX build meets on a machine.
     limits: dict = field(default_factory=dict)  # resource limits: {"FSIZE": bytes}
+    env: dict = field(default_factory=dict)  # environment variables set for the run
     # The run is held up halfway: it waits for the lock of system.reg, which
     # the runner holds as another rewrite would, and meanwhile a wineserver
     # starts with this TMPDIR.
@@ -54,12 +55,13 @@ WRITE_FAILED = b"\n\nERROR: Failed Registry write.\n\n"
 CONTROL_ERROR = b"\n\n\n %s \n\n\n"  # with each error of a control string
 
 
-HKLM = "HKEY_LOCAL_MACHINE\\Software\\Abc"
+# Keys: ABC for reads; RW, whose values the rewrites change.
+ABC = "HKEY_LOCAL_MACHINE\\Software\\Abc"
 RW = "HKEY_LOCAL_MACHINE\\Software\\Tandor\\Rw"
 WOW = "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node"
-CU = "HKEY_CURRENT_USER"
+HKCU = "HKEY_CURRENT_USER"
 DEFAULT = "HKEY_USERS\\.Default\\Software\\Tandor"
-TND = "HKEY_CLASSES_ROOT\\.tnd"
+TND = "HKEY_CLASSES_ROOT\\.tnd"  # a file type, as installers register one
 FONTS = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
 # The plain path of a key that only the 32-bit view has, below Wow6432Node,
 # where a 32-bit installer writes it: the 64-bit view has no such key.
@@ -71,13 +73,13 @@ REFUSED = "HKEY_LOCAL_MACHINE\\Software\\Tandor\\Refused"
 # Registry fixtures, made with Wine's own `reg add` before any case runs:
 # {key: {value name (None: the default value): data, or (type, data)}}.
 FIXTURES = {
-    HKLM: {"Version": "1.5", None: r"C:\Program Files\Abc", "@": "named at",
+    ABC: {"Version": "1.5", None: r"C:\Program Files\Abc", "@": "named at",
            "Expand": ("REG_EXPAND_SZ", "%SystemRoot%\\x"), "Number": ("REG_DWORD", "42"),
            "Multi": ("REG_MULTI_SZ", "a\\0b"), "Binary": ("REG_BINARY", "616263"), "Empty": "",
            # Stored in 1,023 bytes with its zero: readable; in 1,024: refused.
            "Long1022": "L" * 1022, "Long1023": "M" * 1023},
-    f"{CU}\\Software\\Tandor": {"User": "ann"},
-    CU: {"RootValue": "at the root"},
+    f"{HKCU}\\Software\\Tandor": {"User": "ann"},
+    HKCU: {"RootValue": "at the root"},
     TND: {None: "tndfile"},
     DEFAULT: {"Default": "from default"},
     RW: {"Special": 'x "q" \\ y', "Grow": "G" * 1000, "Beside": "pass XX", "HeldUp": "pass XX",
@@ -85,12 +87,11 @@ FIXTURES = {
          "Race": " ".join(f"t{i:02}" for i in range(20)), **{f"C{i:02}": "old" for i in range(20)}},
     # Below keys that Wine's prefix links to from Software\Wow6432Node.
     FONTS: {"Tandor": "t.ttf"},
-    "HKEY_LOCAL_MACHINE\\Software\\Classes\\AppId\\{Tandor}": {"V": "app"},
     f"{WOW}\\TandorView": {"V": "x"},
     REFUSED: {"V": "pass XX"},
 }
 # Keys whose whole content is compared before and after a run that rewrites.
-CHECKED_KEYS = [HKLM, "HKEY_LOCAL_MACHINE\\Software\\Tandor", f"{CU}\\Software\\Tandor", FONTS,
+CHECKED_KEYS = [ABC, "HKEY_LOCAL_MACHINE\\Software\\Tandor", f"{HKCU}\\Software\\Tandor", FONTS,
                 DEFAULT, TND, f"{WOW}\\TandorView"]
 
 
@@ -115,7 +116,7 @@ def rewrite(name, path, search, replace, written, **kw):
 
 # A write that fails after a good read. The POSIX build refuses any write
 # while a wineserver may serve the prefix (and a replacement that is not
-# UTF-8: winereg_test.cc). Wine runs every program as an administrator and
+# UTF-8: winereg_test.cc's edit table). Wine runs every program as an administrator and
 # takes values of any size (32 MB tried) and at a root key, but it refuses a
 # write into a key whose security lets everyone only read, which its server
 # keeps while it runs.
@@ -125,7 +126,8 @@ def refused(name, **kw):
 
 # The arguments of a race on one value, run i replacing its own token "ti"
 # by "Ti": each ends 0 with its change kept, or 2 (the value changed since
-# its read) with nothing written; none may lose another's change.
+# its read) with nothing written; none may lose another's change. In a race,
+# `status` is the highest status a run may end with.
 ONE_VALUE_RACE = ["-w", f"{RW}\\Race", "t{i:02}", "T{i:02}"]
 
 
@@ -146,20 +148,17 @@ CASES = [
 
     # Registry reads through each build's registry.
     expand("^r: a value, a key's default value, a value named @",
-           f"v=^r'{HKLM}\\Version'[^r'{HKLM}\\'][^r'{HKLM}\\@']",
+           f"v=^r'{ABC}\\Version'[^r'{ABC}\\'][^r'{ABC}\\@']",
            b"v=1.5[C:\\Program Files\\Abc][named at]"),
     expand("^r: nothing for other types, an empty value, 1,023 bytes and a missing value",
-           f"[^r'{HKLM}\\Expand'][^r'{HKLM}\\Number'][^r'{HKLM}\\Multi'][^r'{HKLM}\\Binary']"
-           f"[^r'{HKLM}\\Empty'][^r'{HKLM}\\Long1023'][^r'{HKLM}\\Missing']", b"[][][][][][][]"),
+           f"[^r'{ABC}\\Expand'][^r'{ABC}\\Number'][^r'{ABC}\\Multi'][^r'{ABC}\\Binary']"
+           f"[^r'{ABC}\\Empty'][^r'{ABC}\\Long1023'][^r'{ABC}\\Missing']", b"[][][][][][][]"),
     expand("^r: 1,022 bytes, and every root's file",
-           f"[^r'{HKLM}\\Long1022'][^r'{CU}\\Software\\Tandor\\User'][^r'{CU}\\RootValue']"
+           f"[^r'{ABC}\\Long1022'][^r'{HKCU}\\Software\\Tandor\\User'][^r'{HKCU}\\RootValue']"
            f"[^r'{TND}\\'][^r'{DEFAULT}\\Default']",
            b"[" + b"L" * 1022 + b"][ann][at the root][tndfile][from default]"),
-    # Wow6432Node\Classes, then Classes\Wow6432Node\AppId.
-    expand("^r through one and two of Wine's link keys",
-           f"[^r'{WOW}\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\Tandor']"
-           f"[^r'{WOW}\\Classes\\AppId\\{{Tandor}}\\V'][^r'HKEY_CLASSES_ROOT\\Wow6432Node\\AppId"
-           "\\{Tandor}\\V']", b"[t.ttf][app][app]"),
+    expand("no prefix: drive Z:, and no value", f"^d^p[^r'{ABC}\\Version']", b"Z:\\usr\\bin[]",
+           env={"WINEPREFIX": "/nonexistent"}, only="posix"),
     expand("^r: the 32-bit view is below Wow6432Node, not at the plain path",
            f"[^r'{WOW}\\TandorView\\V'][^r'{VIEW}\\V']", b"[x][]"),
 
@@ -183,16 +182,17 @@ CASES = [
             (FONTS, "Tandor", "new.ttf")),
     rewrite("rewrite through Wow6432Node changes the 32-bit view only", f"{WOW}\\TandorView\\V",
             "x", "y", (f"{WOW}\\TandorView", "V", "y")),
-    # The other roots' files; Wine's HKEY_CLASSES_ROOT, unlike the others,
-    # takes a leading backslash.
+    # The other roots' files (S-1-5-21-0-0-0-1000 is the SID Wine gives its
+    # user); Wine's HKEY_CLASSES_ROOT, unlike the others, takes a leading
+    # backslash.
     rewrite("rewrite through HKEY_USERS and the user's SID",
             "HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\Tandor\\User", "ann", "bob",
-            (f"{CU}\\Software\\Tandor", "User", "bob")),
+            (f"{HKCU}\\Software\\Tandor", "User", "bob")),
     rewrite("rewrite through HKEY_CLASSES_ROOT, a leading backslash",
             "HKEY_CLASSES_ROOT\\\\.tnd\\", "tnd", "x", (TND, None, "xfile")),
     # The other statuses, and nothing written (the registry check).
     Case("rewrite with nothing to replace", ["-w", f"{RW}\\Beside", "ZZ", "x"], NOT_FOUND, 1),
-    Case("rewrite: a missing value", ["-w", f"{HKLM}\\Missing", "a", "b"],
+    Case("rewrite: a missing value", ["-w", f"{ABC}\\Missing", "a", "b"],
          b"\nERROR: Registry key not found: HKEY_LOCAL_MACHINE\\Software\\Abc\\Missing\n\n", 3),
     refused("rewrite into a key that everyone may only read", only="wine"),
     Case("rewrite: 20 runs at once on one value lose no change", ONE_VALUE_RACE, status=2,

@@ -23,10 +23,10 @@ def dos_path(unix_path):
 
 
 class WinePrefix:
-    # Wine's server keeps its lock and socket in a folder under TMPDIR, and
-    # the POSIX tool makes that folder as it writes: the prefix is used with
-    # a TMPDIR of its own (by default "<path>.tmp" beside it), so that nothing
-    # is left in /tmp.
+    # Debian's Wine keeps its server's lock and socket in a folder under
+    # TMPDIR (upstream's, under /tmp/.wine-<uid>), and the POSIX tool makes
+    # that folder as it writes: the prefix is used with a TMPDIR of its own
+    # (by default "<path>.tmp" beside it), so that nothing is left in /tmp.
     def __init__(self, path, tmpdir=None):
         self.path = path
         # Wine's messages stay off but for its memory manager's errors, among
@@ -211,8 +211,6 @@ def beside(case, prefix, scratch):
         yield
 
 
-# The problems of one case's run, if any. Of a wrong output they show the part from a little before its
-# first wrong byte.
 # Debian's Wine 8 starts a program without a preloader, and about one start
 # in 8,000 fails: address-space randomization has put the loader's heap over
 # the page Windows keeps at 0x7ffe0000. Wine then exits with status 1 before
@@ -221,6 +219,8 @@ def beside(case, prefix, scratch):
 WINE_NOT_STARTED = b"failed to map the shared user data"
 
 
+# The problems of one case's run, if any. Of a wrong output they show the
+# part from a little before its first wrong byte.
 def check(case, how, programs, scratch, written):
     wine = len(programs) == 2
     want = case.out.replace(b"\n", b"\r\n") if wine else case.out
@@ -262,7 +262,9 @@ def race(case, how, programs, scratch, written):
         elif proc.returncode == 0:
             written[key, name] = written.get((key, name), table.FIXTURES[key][name]).replace(
                 args[2], args[3])
-    return problems + ["no run ended with 0"] * all(proc.returncode for proc in procs)
+    # With the turn held, runs read the old value together: some must find it changed.
+    got = {proc.returncode for proc in procs}
+    return problems + [f"ended {sorted(got)}"] * (0 not in got or case.turn_held and 2 not in got)
 
 
 # Holds the Windows build's write turn (tests/wine/hold_write_turn.cc) from
@@ -342,7 +344,7 @@ def main():
                         table.REFUSED.removeprefix("HKEY_LOCAL_MACHINE\\"))
         for case in cases:
             # A case's limits are for the POSIX build.
-            how = dict(cwd=table.CWD, env=prefix.env, preexec_fn=limited(case.limits))
+            how = dict(cwd=table.CWD, env=prefix.env | case.env, preexec_fn=limited(case.limits))
             with beside(case, prefix, scratch):
                 test = race if case.race else check
                 problems = test(case, how, args.programs, scratch, written)
