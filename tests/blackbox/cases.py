@@ -74,10 +74,10 @@ REFUSED = "HKEY_LOCAL_MACHINE\\Software\\Tandor\\Refused"
 # {key: {value name (None: the default value): data, or (type, data)}}.
 FIXTURES = {
     ABC: {"Version": "1.5", None: r"C:\Program Files\Abc", "@": "named at",
-           "Expand": ("REG_EXPAND_SZ", "%SystemRoot%\\x"), "Number": ("REG_DWORD", "42"),
-           "Multi": ("REG_MULTI_SZ", "a\\0b"), "Binary": ("REG_BINARY", "616263"), "Empty": "",
-           # Stored in 1,023 bytes with its zero: readable; in 1,024: refused.
-           "Long1022": "L" * 1022, "Long1023": "M" * 1023},
+          "Expand": ("REG_EXPAND_SZ", "%SystemRoot%\\x"), "Number": ("REG_DWORD", "42"),
+          "Multi": ("REG_MULTI_SZ", "a\\0b"), "Binary": ("REG_BINARY", "616263"), "Empty": "",
+          # Stored in 1,023 bytes with its zero: readable; in 1,024: refused.
+          "Long1022": "L" * 1022, "Long1023": "M" * 1023},
     f"{HKCU}\\Software\\Tandor": {"User": "ann"},
     HKCU: {"RootValue": "at the root"},
     TND: {None: "tndfile"},
@@ -116,10 +116,10 @@ def rewrite(name, path, search, replace, written, **kw):
 
 # A write that fails after a good read. The POSIX build refuses any write
 # while a wineserver may serve the prefix (and a replacement that is not
-# UTF-8: winereg_test.cc's edit table). Wine runs every program as an administrator and
-# takes values of any size (32 MB tried) and at a root key, but it refuses a
-# write into a key whose security lets everyone only read, which its server
-# keeps while it runs.
+# UTF-8: winereg_test.cc's edit table). Wine runs every program as an
+# administrator and takes values of any size (32 MB tried) and at a root key,
+# but it refuses a write into a key whose security lets everyone only read,
+# which its server keeps while it runs.
 def refused(name, **kw):
     return Case(name, ["-w", f"{REFUSED}\\V", "XX", "YY"], WRITE_FAILED, 2, **kw)
 
