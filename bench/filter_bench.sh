@@ -27,6 +27,7 @@
 # measured when installed (scripts/deps.sh names the Debian packages).
 set -euo pipefail
 source "$(dirname "$0")/../scripts/deps.sh"
+source "$(dirname "$0")/timing.sh"
 
 windows_only=0
 if [ "${1:-}" = --windows ]; then
@@ -115,12 +116,9 @@ time_once() {
   local input=$1; shift
   local start=$EPOCHREALTIME
   "$@" <"$input" >"$dir/out" || true
-  local end=$EPOCHREALTIME
+  seconds_since "$start"
   rm -f "$dir/out"
-  awk "BEGIN { print $end - $start }"
 }
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 report() {
   local title=$1 input=$2; shift 2

@@ -23,6 +23,7 @@
 # and its ratio to tandor's. `grep -c` over the same file is the floor: a
 # streaming scan of the bytes that decodes nothing.
 set -euo pipefail
+source "$(dirname "$0")/timing.sh"
 
 tandor=$(realpath "${1:-build/release/tandor}")
 runs=${2:-10}
@@ -96,10 +97,8 @@ time_once() {
   else
     WINEPREFIX=$dir/pfx "${commands[$1]}" "^r'$value'" >/dev/null
   fi
-  local end=$EPOCHREALTIME
-  awk "BEGIN { print $end - $start }"
+  seconds_since "$start"
 }
-median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 for _ in $(seq "$runs"); do
   for name in "${names[@]}"; do time_once "$name" >>"$dir/times.$name"; done
 done

@@ -24,6 +24,7 @@
 # 10,001-byte one at most 2). Needs GNU time (/usr/bin/time, Debian package
 # "time"), python3 and bash 5.
 set -euo pipefail
+source "$(dirname "$0")/timing.sh"
 
 tandor=$(realpath "${1:-build/release/tandor}")
 runs=${2:-5}
@@ -66,11 +67,8 @@ done
 time_once() {
   local start=$EPOCHREALTIME
   "$tandor" -r "$1" x <"$input" >"$dir/out" || true
-  local end=$EPOCHREALTIME
-  awk "BEGIN { print $end - $start }"
+  seconds_since "$start"
 }
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 for _ in $(seq "$runs"); do
   for k in "${halves[@]}"; do time_once "${texts[$k]}" >>"$dir/times.$k"; done
